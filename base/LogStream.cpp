@@ -1,0 +1,92 @@
+#include "base/LogStream.h"
+
+#include <iostream>
+
+#include <boost/date_time/posix_time/posix_time.hpp>
+#include <boost/filesystem/operations.hpp>
+
+#include "base/RunningDir.h"
+
+LogStream& gLog = *new LogStream(RunningDir);
+
+namespace
+{
+/// A file that has grown beyond this many bytes is rotated when the next line begins.
+const std::streamoff kRotateAbove = 1048576;
+}
+
+LogStream::LogStream(const std::string& directory)
+    : directory(directory), logPath(directory + "zoTolvex.log"), oldPath(directory + "zoTolvex.log.old")
+{
+}
+
+LogStream::~LogStream()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    if (file.is_open())
+        file.close();
+}
+
+void LogStream::Reopen(const std::string& newDirectory)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    if (file.is_open())
+        file.close();
+    file.clear();
+    directory = newDirectory;
+    logPath = directory + "zoTolvex.log";
+    oldPath = directory + "zoTolvex.log.old";
+}
+
+std::string LogStream::LogPath() const
+{
+    std::lock_guard<std::mutex> guard(lock);
+    return logPath;
+}
+
+LogLine LogStream::BeginLine()
+{
+    std::unique_lock<std::mutex> held(lock);
+    const std::string prefix =
+        "[ " + boost::posix_time::to_simple_string(boost::posix_time::second_clock::local_time()) + " ] ";
+
+    // A stream that failed while open (a full disk for a moment) is closed and opened again, so
+    // one bad write does not send the rest of the run to standard error.
+    if (file.is_open() && !file.good())
+        file.close();
+    if (!file.is_open())
+    {
+        file.clear();
+        file.open(logPath, std::ios::out | std::ios::app);
+    }
+    if (!file.good())
+        return LogLine(std::move(held), std::cerr);
+
+    // For a file opened for appending the position is known only after the first write, so the
+    // first line after opening never rotates.
+    const std::streamoff position = file.tellp();
+    if (position != std::streamoff(-1) && position > kRotateAbove)
+        Rotate();
+
+    if (file.is_open() && file.good())
+    {
+        file << prefix;
+        return LogLine(std::move(held), file);
+    }
+    std::cout << prefix;
+    return LogLine(std::move(held), std::cout);
+}
+
+void LogStream::Rotate()
+{
+    file.close();
+    file.clear();
+    boost::system::error_code removeError;
+    boost::filesystem::remove(oldPath, removeError);
+    boost::system::error_code renameError;
+    boost::filesystem::rename(logPath, oldPath, renameError);
+    if (removeError || renameError)
+        file.open(logPath, std::ios::out | std::ios::app);
+    else
+        file.open(logPath, std::ios::out | std::ios::trunc);
+}
