@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 /// One operator account from the configuration file.
@@ -13,3 +14,6 @@ struct User
     /// Larger wins when two operators want the same camera.
     int32_t Priority = 0;
 };
+
+/// Operator accounts by Name, filled once from the configuration; byte-wise key order.
+using UserMap = std::map<std::string, User*>;
