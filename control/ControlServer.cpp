@@ -1,0 +1,262 @@
+#include "control/ControlServer.h"
+
+#include "camera/TrackCamera.h"
+#include "control/ControlSession.h"
+
+ControlServer::ControlServer(boost::asio::io_service& ioService, const std::string& address, uint32_t port,
+                             CameraMap& cameras, UserMap& users)
+    : ioService(ioService), acceptor(ioService), cameras(cameras), users(users)
+{
+    // Numeric only: the listener must never depend on a name service at start-up.
+    const boost::asio::ip::tcp::endpoint endpoint(boost::asio::ip::address::from_string(address),
+                                                  static_cast<uint16_t>(port));
+    acceptor.open(endpoint.protocol());
+    // A restart must bind while connections of the previous run linger in TIME_WAIT.
+    acceptor.set_option(boost::asio::ip::tcp::acceptor::reuse_address(true));
+    acceptor.bind(endpoint);
+    acceptor.listen(128);
+    StartAccept();
+}
+
+ControlServer::~ControlServer()
+{
+    ioService.stop();
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    Sessions.clear();
+    boost::system::error_code ignored;
+    acceptor.close(ignored);
+}
+
+void ControlServer::AttachCamera(TrackCamera& camera)
+{
+    camera.notifyControl = [this](const std::string& address, uint16_t holder) { NotifyControl(address, holder); };
+    camera.clearControl = [this](const std::string& address) { ClearControl(address); };
+}
+
+void ControlServer::StartAccept()
+{
+    acceptingSession = std::make_shared<ControlSession>(ioService, *this);
+    acceptor.async_accept(acceptingSession->Socket(),
+                          [this](const boost::system::error_code& error) { HandleAccept(error); });
+}
+
+void ControlServer::HandleAccept(const boost::system::error_code& error)
+{
+    // Only the destructor closes the listener; nothing is left to accept for.
+    if (error == boost::asio::error::operation_aborted)
+        return;
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    if (!error)
+    {
+        // A client that is gone before it could be started is dropped like a failed accept.
+        const uint16_t number = acceptingSession->Start();
+        if (number != 0)
+            Sessions[number] = acceptingSession;
+    }
+    // A failed accept (no descriptor left, say) is followed at once by the next one.
+    StartAccept();
+}
+
+void ControlServer::SendCamera(const std::string& address, uint32_t, bool flag)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    if (ChoosingSession == 0)
+        return;
+    const auto camera = cameras.find(address);
+    if (camera == cameras.end())
+        return;
+
+    std::string message = flag ? "1" : "0";
+    message += "CAMERA\t" + address + "\t" + std::to_string(camera->second->pelcoNumber);
+    if (!camera->second->nvrCameraName.empty())
+        message += "\t" + camera->second->nvrCameraName;
+
+    // A choosing session that has ended keeps the choice pending until a Pelco command of
+    // another session or a CANCEL with its number takes it away.
+    const auto entry = Sessions.find(ChoosingSession);
+    if (entry == Sessions.end())
+        return;
+    const std::shared_ptr<ControlSession> session = entry->second.lock();
+    if (!session)
+        return;
+    session->Send(message);
+    session->SelectedCamera = address;
+    ChoosingSession = 0;
+}
+
+void ControlServer::NotifyControl(const std::string& address, uint16_t holder)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    // The holder may have gone while its command was being written: the hold stands, and the
+    // others are told with an empty name, as for a holder that never logged in.
+    std::string holderName;
+    const auto entry = Sessions.find(holder);
+    if (entry != Sessions.end())
+    {
+        if (const std::shared_ptr<ControlSession> session = entry->second.lock())
+            holderName = session->UserName;
+    }
+    Broadcast(address, holder, "#0000F0 You have control", "#F00000 " + holderName + " has control");
+}
+
+void ControlServer::ClearControl(const std::string& address)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    Broadcast(address, 0, std::string(), "#0000F0 ");
+}
+
+void ControlServer::Broadcast(const std::string& address, uint16_t holder, const std::string& holderText,
+                              const std::string& text)
+{
+    // A session that cannot take one more message leaves the registry inside Send, so the
+    // walk steps past an entry before sending to it.
+    for (auto entry = Sessions.begin(); entry != Sessions.end();)
+    {
+        const uint16_t number = entry->first;
+        const std::shared_ptr<ControlSession> session = entry->second.lock();
+        ++entry;
+        if (!session || session->SelectedCamera != address)
+            continue;
+        session->Send(holder != 0 && number == holder ? holderText : text);
+    }
+}
+
+void ControlServer::SendCommand(const std::string& address, uint16_t session, int32_t priority,
+                                const uint8_t* bytes, std::size_t length)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    const auto entry = cameras.find(address);
+    if (entry == cameras.end())
+        return;
+    TrackCamera& camera = *entry->second;
+    if (camera.holderSession != 0 && camera.holderSession != session && camera.holderPriority >= priority)
+        return;
+    // The camera records the holder only when the bytes are out, from its write completion,
+    // which never runs inside this call.
+    camera.Send(session, priority, bytes, length);
+}
+
+void ControlServer::SetCameraId(const std::string& address, uint32_t id)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    const auto entry = cameras.find(address);
+    if (entry != cameras.end())
+        entry->second->nvrCameraId = id;
+}
+
+bool ControlServer::CameraIdDiffers(const std::string& address, uint32_t id)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    const auto entry = cameras.find(address);
+    return entry != cameras.end() && entry->second->nvrCameraId != id;
+}
+
+uint32_t ControlServer::GetCameraId(const std::string& address)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    const auto entry = cameras.find(address);
+    return entry == cameras.end() ? 0 : entry->second->nvrCameraId;
+}
+
+void ControlServer::SetCameraName(const std::string& address, const std::string& name)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    const auto entry = cameras.find(address);
+    if (entry != cameras.end())
+        entry->second->nvrCameraName = name;
+}
+
+bool ControlServer::CameraNameDiffers(const std::string& address, const std::string& name)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    const auto entry = cameras.find(address);
+    return entry != cameras.end() && entry->second->nvrCameraName != name;
+}
+
+void ControlServer::SetSoftTriggerId(const std::string& address, uint32_t id)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    const auto entry = cameras.find(address);
+    if (entry != cameras.end())
+        entry->second->softTriggerId = id;
+}
+
+uint32_t ControlServer::GetSoftTriggerId(const std::string& address)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    const auto entry = cameras.find(address);
+    return entry == cameras.end() ? 0 : entry->second->softTriggerId;
+}
+
+// The user table, the camera addresses and their Pelco numbers never change once loaded, so
+// the three lookups below need no lock.
+
+bool ControlServer::CheckUser(const std::string& name, const std::string& password) const
+{
+    const auto entry = users.find(name);
+    if (entry == users.end())
+        return false;
+    return entry->second->Password.empty() || entry->second->Password == password;
+}
+
+std::string ControlServer::FindCameraByPelco(uint32_t number) const
+{
+    for (const auto& entry : cameras)
+    {
+        if (entry.second->pelcoNumber == number)
+            return entry.second->address;
+    }
+    return std::string();
+}
+
+const User& ControlServer::LookUpUser(const std::string& name) const
+{
+    return *users.at(name);
+}
+
+void ControlServer::Choose(uint16_t session)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    if (ChoosingSession == 0)
+        ChoosingSession = session;
+}
+
+void ControlServer::Cancel(uint16_t session)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    if (ChoosingSession == session)
+        ChoosingSession = 0;
+}
+
+void ControlServer::TakeChoice(uint16_t session)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    ChoosingSession = session;
+}
+
+void ControlServer::RemoveSession(uint16_t number, const ControlSession* session)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    const auto entry = Sessions.find(number);
+    if (entry == Sessions.end())
+        return;
+    const std::shared_ptr<ControlSession> registered = entry->second.lock();
+    if (!registered || registered.get() == session)
+        Sessions.erase(entry);
+}
+
+uint16_t ControlServer::Port() const
+{
+    return acceptor.local_endpoint().port();
+}
+
+std::size_t ControlServer::SessionCount()
+{
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    return Sessions.size();
+}
+
+std::unique_lock<std::recursive_mutex> ControlServer::Lock()
+{
+    return std::unique_lock<std::recursive_mutex>(lock);
+}

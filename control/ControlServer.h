@@ -1,0 +1,125 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include <boost/asio/io_service.hpp>
+#include <boost/asio/ip/tcp.hpp>
+
+#include "base/User.h"
+#include "camera/CameraMap.h"
+
+class ControlSession;
+class TrackCamera;
+
+/// The TCP server for TolvexControl operator clients: accepts their connections for the life of
+/// the process, keeps the registry of live sessions, checks log-ins, decides which session may
+/// steer which camera and tells every session looking at a camera who holds control of it.
+///
+/// Everything shared between the event loop and the recording-server threads (the registry, the
+/// pending choice, the sessions' selected cameras and writes, the cameras' recording-server
+/// fields) is guarded by one lock. Every public operation takes it; the sessions' completions
+/// take it too, and call back into the server while holding it, hence a recursive lock.
+class ControlServer
+{
+public:
+    /// Listens on the numeric address (IPv4 or IPv6, no name lookup) and the low 16 bits of port,
+    /// with address reuse and a backlog of 128, and starts the first accept. Throws
+    /// boost::system::system_error carrying the system's text when the address is not numeric or
+    /// the socket cannot be opened, bound or set listening.
+    ControlServer(boost::asio::io_service& ioService, const std::string& address, uint32_t port,
+                  CameraMap& cameras, UserMap& users);
+    ControlServer(const ControlServer&) = delete;
+    ControlServer& operator=(const ControlServer&) = delete;
+    /// Stops the event loop, forgets the sessions without touching them and closes the listener.
+    ~ControlServer();
+
+    /// Lets camera report written commands and lapsed locks to this server.
+    void AttachCamera(TrackCamera& camera);
+
+    /// Gives the camera at address to the session that asked for the next choice: it gets the
+    /// camera message with flag "1" (operator) or "0" (recording server) and looks at that camera
+    /// from then on. Nothing happens while nobody is choosing; a choosing session that has ended
+    /// gets nothing and the choice stays pending. The id is not used. Any thread.
+    void SendCamera(const std::string& address, uint32_t id, bool flag);
+    /// Tells every session looking at the camera at address who holds control of it: the holder
+    /// "You have control", everyone else the holder's user name (empty when the holder has gone).
+    void NotifyControl(const std::string& address, uint16_t holder);
+    /// Tells every session looking at the camera at address that nobody holds control any more.
+    void ClearControl(const std::string& address);
+    /// The control rule: passes the bytes to the camera at address unless another session of
+    /// equal or higher priority holds it; a refused command is dropped without a word.
+    void SendCommand(const std::string& address, uint16_t session, int32_t priority, const uint8_t* bytes,
+                     std::size_t length);
+
+    /// Stores the recording server's id of the camera at address; nothing for an unknown address.
+    void SetCameraId(const std::string& address, uint32_t id);
+    /// True when the camera at address exists and has another id; false for an unknown address.
+    bool CameraIdDiffers(const std::string& address, uint32_t id);
+    /// The recording server's id of the camera at address; 0 for an unknown address.
+    uint32_t GetCameraId(const std::string& address);
+    /// Stores the recording server's name of the camera at address; nothing for an unknown address.
+    void SetCameraName(const std::string& address, const std::string& name);
+    /// True when the camera at address exists and has another name; false for an unknown address.
+    bool CameraNameDiffers(const std::string& address, const std::string& name);
+    /// Stores the soft trigger found for the camera at address; nothing for an unknown address.
+    void SetSoftTriggerId(const std::string& address, uint32_t id);
+    /// The soft trigger of the camera at address; 0 for an unknown address.
+    uint32_t GetSoftTriggerId(const std::string& address);
+
+    /// True when name is a user whose password is empty or equals password byte for byte.
+    bool CheckUser(const std::string& name, const std::string& password) const;
+    /// Address of the camera with that Pelco number; empty when no camera has it.
+    std::string FindCameraByPelco(uint32_t number) const;
+    /// The account of a user that CheckUser has just accepted.
+    const User& LookUpUser(const std::string& name) const;
+
+    /// CHOOSE: session asks for the next camera chosen on the recording-server side, unless
+    /// another choice is pending already.
+    void Choose(uint16_t session);
+    /// CANCEL: withdraws the pending choice if it is session's.
+    void Cancel(uint16_t session);
+    /// A Pelco command for a camera the session has not selected takes over any pending choice.
+    void TakeChoice(uint16_t session);
+    /// Erases the registry entry for number, but only while it still refers to session: a newer
+    /// session with the same number keeps its entry when the older one ends.
+    void RemoveSession(uint16_t number, const ControlSession* session);
+
+    /// The port the server listens on (useful when it was given port 0).
+    uint16_t Port() const;
+    /// Number of registered sessions.
+    std::size_t SessionCount();
+    /// The one lock described above; the sessions' completions hold it while they run.
+    std::unique_lock<std::recursive_mutex> Lock();
+
+private:
+    /// Creates the next session and starts one accept into its socket.
+    void StartAccept();
+    /// Starts and registers the accepted session, or discards it; then accepts the next one.
+    void HandleAccept(const boost::system::error_code& error);
+    /// Sends text to every registered session looking at the camera at address; for the holder
+    /// (when holder is not 0) holderText instead.
+    void Broadcast(const std::string& address, uint16_t holder, const std::string& holderText,
+                   const std::string& text);
+
+    /// The shared event loop; every socket operation of the server and its sessions runs on it.
+    boost::asio::io_service& ioService;
+    /// The listening socket.
+    boost::asio::ip::tcp::acceptor acceptor;
+    /// The track cameras by Address; their set never changes, some of their fields do.
+    CameraMap& cameras;
+    /// The operator accounts; read only.
+    UserMap& users;
+    /// The session waiting for the current accept; not started yet.
+    std::shared_ptr<ControlSession> acceptingSession;
+    /// The live sessions by number, in ascending order; the registry does not keep them alive.
+    std::map<uint16_t, std::weak_ptr<ControlSession>> Sessions;
+    /// The session that waits for the next camera chosen on the recording-server side; 0 = none.
+    uint16_t ChoosingSession = 0;
+    /// Serialises the recording-server threads with the event loop (see the class comment).
+    std::recursive_mutex lock;
+};
