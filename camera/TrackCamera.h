@@ -1,15 +1,24 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include <boost/asio/io_service.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/serial_port.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/system/error_code.hpp>
 
 namespace tinyxml2 { class XMLElement; }
 
-/// One pan-tilt-zoom track camera from a <Camera> element: how it is reached, its Pelco number,
-/// and who holds control of it.
+/// One pan-tilt-zoom track camera from a <Camera> element: how it is reached (an outgoing TCP
+/// connection or a serial line), its Pelco number, and who holds control of it. All its work
+/// runs on the one event loop; it never reads from the camera.
 class TrackCamera
 {
 public:
@@ -19,11 +28,18 @@ public:
                 int32_t lockSecs);
     TrackCamera(const TrackCamera&) = delete;
     TrackCamera& operator=(const TrackCamera&) = delete;
+    /// Closes the connection or line and cancels every timer; completions still queued on the
+    /// event loop afterwards find the camera gone and do nothing.
     ~TrackCamera();
 
     /// Relays one operator command block unchanged to the camera on behalf of session with
-    /// priority; the hold is recorded when the write completes.
+    /// priority; the hold is recorded when the write completes. A block for a camera without an
+    /// open connection or line, or beyond the write queue's bound, is dropped without a message.
     void Send(uint16_t session, int32_t priority, const uint8_t* bytes, std::size_t length);
+
+    /// Writes text as one log line unless one of the camera's connection or send errors has been
+    /// logged since it last connected.
+    void LogOnce(const std::string& text);
 
     /// The Address attribute; key in CameraMap, empty for a skipped camera.
     std::string address;
@@ -43,7 +59,110 @@ public:
     int32_t holderPriority = -1;
 
     /// Called after every written block with (address, holderSession); installed by the control server.
-    std::function<void(const std::string&, uint16_t)> notifyControl;
+    std::function<void(const std::string& address, uint16_t holderSession)> notifyControl;
     /// Called when the lock time has run out, with the address; installed by the control server.
-    std::function<void(const std::string&)> clearControl;
+    std::function<void(const std::string& address)> clearControl;
+
+    /// Most blocks waiting for one camera, the one being written included; more are dropped.
+    static constexpr std::size_t maxQueuedBlocks = 64;
+
+private:
+    /// One operator block on its way to the camera.
+    struct Block
+    {
+        /// The bytes, shared with the pending write so they outlive the camera if need be.
+        std::shared_ptr<std::vector<uint8_t>> bytes;
+        /// Session that sent the block; becomes the holder once it is written.
+        uint16_t session;
+        /// That session's priority.
+        int32_t priority;
+    };
+
+    /// Starts one asynchronous name resolution of address and port, unless one is already running.
+    void StartResolve();
+    /// Replaces the socket and connects it to the first endpoint; on failure arms the retry wait.
+    void HandleResolve(const boost::system::error_code& error,
+                       const boost::asio::ip::tcp::resolver::results_type& endpoints);
+    /// Connects the socket to endpoint number next of endpoints.
+    void StartConnect(const boost::asio::ip::tcp::resolver::results_type& endpoints, std::size_t next);
+    /// Ends one connect attempt of the socket of generation link: connected, next endpoint, or retry wait.
+    void HandleConnect(const boost::system::error_code& error, uint64_t link,
+                       const boost::asio::ip::tcp::resolver::results_type& endpoints, std::size_t next);
+    /// Arms retryTimer for retrySecs seconds; a wait still pending ends as cancelled.
+    void StartRetryTimer();
+    /// Retry wait over: resolves a network camera again, or opens a serial camera's line again.
+    void HandleRetryTimer(const boost::system::error_code& error, uint64_t generation);
+
+    /// Start-up step of a serial camera: opens the line and applies the settings; a device that
+    /// cannot be opened is logged and opened again every retrySecs.
+    void OpenSerial();
+    /// Applies line speed, character size, stop bits and parity to the open line, logging the
+    /// first failure; throws std::out_of_range for a character size outside 5 to 8.
+    void ApplySerialSettings();
+    /// After a failed write: closes the line and opens it again with the configured settings,
+    /// retrying every retrySecs while the device cannot be opened.
+    void ReopenSerial();
+    /// Opens the line again for ReopenSerial or the retry wait; arms the retry wait on failure.
+    void RetryOpenSerial();
+
+    /// Marks the current socket or line as replaced: its pending completions do nothing, and
+    /// blocks still waiting for it are dropped.
+    void DropLink();
+    /// Writes the block at the head of the queue to the socket or the line.
+    void StartWrite();
+    /// Ends the write of the head block on the link of generation link.
+    void HandleWrite(const boost::system::error_code& error, uint64_t link);
+    /// Tells the control server who holds the camera and restarts the lock wait.
+    void StartLockTimer();
+    /// Lock time over: clears the hold unless a newer write has renewed it.
+    void HandleLockTimer(const boost::system::error_code& error, uint64_t generation);
+
+    /// The event loop every operation of the camera runs on.
+    boost::asio::io_service& ioService;
+    /// Alive as long as the camera; completions hold a weak reference and do nothing once it is gone.
+    std::shared_ptr<char> life;
+    /// Socket to a network camera; replaced by a fresh one on each successful resolution.
+    std::unique_ptr<boost::asio::ip::tcp::socket> socket;
+    /// Resolves address and port, IPv4 only, on the event-loop library's background thread.
+    boost::asio::ip::tcp::resolver resolver;
+    /// True while a resolution is running, so that a second one is not started beside it.
+    bool resolving = false;
+    /// True once "*** Unable to resolve path to camera at " has been written since the camera last connected.
+    bool resolveErrorLogged = false;
+    /// True when Port names a serial device rather than a TCP port.
+    bool serialCamera = false;
+    /// True while the serial line is open.
+    bool isSerial = false;
+    /// The serial line of a serial camera.
+    boost::asio::serial_port serialPort;
+    /// True once "Error opening serial port " has been written for the current outage of the line.
+    bool reopenErrorLogged = false;
+    /// BaudRate: line speed.
+    uint32_t baudRate = 2400;
+    /// DataBits: character size.
+    uint32_t dataBits = 8;
+    /// StopBits: 1 or 2.
+    uint32_t stopBits = 1;
+    /// Parity: 'N', 'O' or 'E' (upper case).
+    char parity = 'N';
+    /// Blocks waiting for the camera in arrival order; the head one is being written when writing is set.
+    std::deque<Block> queue;
+    /// True while the head block of queue is being written.
+    bool writing = false;
+    /// Counts replacements of the socket or line; completions of an older one do nothing.
+    uint64_t linkGeneration = 0;
+    /// Reconnect wait, and the reopen wait of a serial line.
+    boost::asio::steady_timer retryTimer;
+    /// Counts arms and cancellations of retryTimer; a completion queued before the latest one does nothing.
+    uint64_t retryGeneration = 0;
+    /// Reconnect wait in seconds: RetryIntervalSecs.
+    int32_t retrySecs;
+    /// Set by the first LogOnce line; cleared when the camera connects or its line opens.
+    bool errorLogged = false;
+    /// Control lock time in seconds: LockTime.
+    int32_t lockSecs;
+    /// Ends the hold lockSecs after the last written block.
+    boost::asio::steady_timer lockTimer;
+    /// Counts arms and cancellations of lockTimer; a completion queued before the latest one does nothing.
+    uint64_t lockGeneration = 0;
 };
