@@ -54,17 +54,20 @@ LogLine LogStream::BeginLine()
     // one bad write does not send the rest of the run to standard error.
     if (file.is_open() && !file.good())
         file.close();
+    bool justOpened = false;
     if (!file.is_open())
     {
         file.clear();
         file.open(logPath, std::ios::out | std::ios::app);
+        justOpened = true;
     }
     if (!file.good())
         return LogLine(std::move(held), std::cerr);
 
-    // For a file opened for appending the position is known only after the first write, so the
-    // first line after opening never rotates.
-    const std::streamoff position = file.tellp();
+    // The size of a file opened for appending counts only from its first line on, so a file
+    // left large by an earlier run is rotated when the second line begins, never in the middle
+    // of the first one's start-up story.
+    const std::streamoff position = justOpened ? std::streamoff(-1) : std::streamoff(file.tellp());
     if (position != std::streamoff(-1) && position > kRotateAbove)
         Rotate();
 

@@ -1,0 +1,61 @@
+// The recording-server link calls into the server from its own threads while the event loop
+// serves operators; run under ThreadSanitizer.
+
+#include <atomic>
+
+#include "ControlFixture.h"
+
+using ComponentControlThreads = ControlFixture;
+
+TEST_F(ComponentControlThreads, RecordingServerCallsWhileOperatorsSteer)
+{
+    AddUser("alice", "a", 1);
+    AddUser("bob", "b", 2);
+    AddCamera("127.0.0.1", 3, 0);
+    AddCamera("127.0.0.2", 4, 0);
+    StartServer();
+    auto alice = Connect();
+    auto bob = Connect();
+    ASSERT_EQ("OK", alice->Login("alice", "a"));
+    ASSERT_EQ("OK", bob->Login("bob", "b"));
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> mismatches{0};
+    std::thread link([&] {
+        for (uint32_t round = 1; !stop; ++round)
+        {
+            const std::string address = round % 2 ? "127.0.0.1" : "127.0.0.2";
+            const std::string name = "Camera " + std::to_string(round);
+            server->SetCameraId(address, round);
+            server->SetCameraName(address, name);
+            server->SetSoftTriggerId(address, round);
+            // Only this thread writes these fields, so it must read back what it wrote.
+            if (server->CameraIdDiffers(address, round) || server->CameraNameDiffers(address, name) ||
+                server->GetSoftTriggerId(address) != round)
+                ++mismatches;
+            server->SendCamera(address, round, false);
+        }
+    });
+
+    // The operators steer both cameras back and forth, which also hands camera messages to the
+    // sessions from the event loop, and choose, which the link's SendCamera answers.
+    for (int i = 0; i < 300; ++i)
+    {
+        for (auto* client : {alice.get(), bob.get()})
+        {
+            client->Write(std::string("\xFF") + (i % 2 ? '\x03' : '\x04'));
+            Settle();
+            client->Write("CHOOSE");
+            Settle();
+            // The reply to LOGIN paces the rounds; whatever came before it is skipped.
+            client->Write("LOGIN alice a");
+            ASSERT_TRUE(client->SkipPast("OK")) << "no answer at round " << i;
+        }
+    }
+    stop = true;
+    link.join();
+    EXPECT_EQ(0, mismatches.load());
+
+    // Both sessions still answer.
+    EXPECT_EQ(2u, server->SessionCount());
+}
