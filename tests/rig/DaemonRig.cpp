@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -138,24 +139,43 @@ void Daemon::WriteFile(const std::string& name, const std::string& bytes) const
 
 pid_t Daemon::Launch(bool underInit)
 {
+    // Everything the child needs is prepared before the fork: the test may have threads, so the
+    // child does only async-signal-safe work until exec.
+    std::string script = kMountScript;
+    script += underInit ? "\"$2\"\n" : "exec \"$2\"\n";
+    const std::string binary = ZOTOLVEX_BINARY;
+    std::vector<std::string> arguments = {"unshare", "--mount", "--propagation", "private"};
+    if (underInit)
+        arguments.insert(arguments.end(), {"--pid", "--fork"});
+    arguments.insert(arguments.end(), {"sh", "-c", script, "sh", dir, binary});
+    // The daemon keeps its registries for the life of the process by design; a sanitizer build
+    // must not count them as leaks when it ends on a configuration error or an exception.
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry)
+        if (std::strncmp(*entry, "ASAN_OPTIONS=", 13) != 0)
+            environment.emplace_back(*entry);
+    const char* asanOptions = std::getenv("ASAN_OPTIONS");
+    environment.push_back(std::string("ASAN_OPTIONS=") + (asanOptions ? asanOptions : "") + ":detect_leaks=0");
+
+    std::vector<char*> argv;
+    for (std::string& each : arguments)
+        argv.push_back(&each[0]);
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (std::string& each : environment)
+        envp.push_back(&each[0]);
+    envp.push_back(nullptr);
+
     const pid_t child = fork();
     if (child != 0)
         return child;
-    // In the child: only async-signal-safe work until exec. The daemon under init keeps the
-    // standard streams it is given, so it must not inherit the test runner's pipes.
+    // The daemon under init keeps the standard streams it is given, so it must not inherit the
+    // test runner's pipes.
     const int devNull = open("/dev/null", O_RDWR);
     dup2(devNull, 0);
     dup2(devNull, 1);
     dup2(devNull, 2);
-    std::string script = kMountScript;
-    script += underInit ? "\"$2\"\n" : "exec \"$2\"\n";
-    const std::string binary = ZOTOLVEX_BINARY;
-    if (underInit)
-        execlp("unshare", "unshare", "--mount", "--propagation", "private", "--pid", "--fork", "sh", "-c",
-               script.c_str(), "sh", dir.c_str(), binary.c_str(), static_cast<char*>(nullptr));
-    else
-        execlp("unshare", "unshare", "--mount", "--propagation", "private", "sh", "-c", script.c_str(), "sh",
-               dir.c_str(), binary.c_str(), static_cast<char*>(nullptr));
+    execvpe("unshare", argv.data(), envp.data());
     _exit(127);
 }
 

@@ -18,7 +18,7 @@ const char* kConfigError = "Exiting due to configuration file error(s)";
 
 std::string MinimalConfig()
 {
-    return "<zoTolvex><Options ClientPort=\"" + std::to_string(rig::FreePort()) +
+    return "<zoTolvex><Options ClientAddress=\"127.0.0.1\" ClientPort=\"" + std::to_string(rig::FreePort()) +
            "\"/><TolvexControl/></zoTolvex>";
 }
 
