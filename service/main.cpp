@@ -9,6 +9,8 @@
 #include "base/RunningDir.h"
 #include "base/User.h"
 #include "camera/CameraMap.h"
+#include "camera/TrackCamera.h"
+#include "control/ControlServer.h"
 #include "nvr/NvrMap.h"
 #include "service/Daemonize.h"
 #include "service/LoadConfig.h"
@@ -32,10 +34,10 @@ int main()
         }
 
         boost::thread_group threads;
-
-        // Keeps the event loop running until the operator control server takes over that role
-        // with its always-outstanding accept.
-        boost::asio::io_service::work keepRunning(ioService);
+        // Its always-outstanding accept keeps the event loop running for the life of the process.
+        ControlServer server(ioService, ClientAddress, ClientPort, cameras, users);
+        for (auto& entry : cameras)
+            server.AttachCamera(*entry.second);
 
         boost::system::error_code error;
         ioService.run(error);

@@ -2,7 +2,11 @@
 // statuses and the configuration file's messages, all through the real binary.
 
 #include <signal.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -156,4 +160,23 @@ TEST(SystemServiceLog, AnOversizedLogFromAnEarlierRunRotatesAtTheSecondLine)
     EXPECT_NE(std::string::npos, old.find(kBanner)) << "the first line after opening never rotates";
     EXPECT_EQ(std::string::npos, daemon.Log().find(kBanner));
     EXPECT_EQ("Reading config file /usr/local/marnu/zoTolvex/zoTolvex.xml", daemon.Lines().front());
+}
+
+TEST(SystemServiceLife, AnExceptionAtStartUpIsLoggedAndEndsWithStatusOne)
+{
+    // A port that another socket holds cannot be listened on.
+    const int holder = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in endpoint{};
+    endpoint.sin_family = AF_INET;
+    endpoint.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(0, bind(holder, reinterpret_cast<sockaddr*>(&endpoint), sizeof endpoint));
+    ASSERT_EQ(0, listen(holder, 1));
+    socklen_t length = sizeof endpoint;
+    getsockname(holder, reinterpret_cast<sockaddr*>(&endpoint), &length);
+
+    rig::Daemon daemon;
+    EXPECT_EQ(1, RunToExit(daemon, "<zoTolvex><Options ClientAddress=\"127.0.0.1\" ClientPort=\"" +
+                                       std::to_string(ntohs(endpoint.sin_port)) + "\"/></zoTolvex>"));
+    EXPECT_EQ("Exception: bind: Address already in use", daemon.Lines().back());
+    close(holder);
 }
