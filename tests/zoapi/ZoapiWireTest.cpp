@@ -154,3 +154,14 @@ TEST(ComponentZoapiWire, LyingOrMissingRepliesFailTheCall)
     EXPECT_LT(ZOAPI_CreateSoftTriggerWithGuid(client.handle, "Tolvex Control", "TOLVEX_1"), 0);
     EXPECT_EQ(ZOAPI_GetSocket(client.handle), -1);
 }
+
+// A peer that hung up is noticed on the sending side too: the call fails, the link counts as
+// lost, and no further write can reach the dead socket and raise SIGPIPE in the daemon.
+TEST(ComponentZoapiWire, WritingToAPeerThatHungUpRaisesNoSignal)
+{
+    FakePeer peer(Greeting(), nullptr, true);
+    TestClient client;
+    ASSERT_EQ(ZOAPI_Open(client.handle, "127.0.0.1", peer.Port()), 0);
+    EXPECT_TRUE(WaitUntil([&] { return ZOAPI_Login(client.handle, "admin", "secret") != 0; }));
+    EXPECT_EQ(ZOAPI_GetSocket(client.handle), -1);
+}
