@@ -1,0 +1,97 @@
+#include "FakePeer.h"
+
+#include <chrono>
+#include <stdexcept>
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "zoapi/WireProtocol.h"
+#include "zoapi/WireWriter.h"
+
+FakePeer::FakePeer(std::vector<std::uint8_t> bytes, Answer reply, bool closeAfter)
+    : opening(std::move(bytes)), answer(std::move(reply)), closeAfterOpening(closeAfter)
+{
+    listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener, 4) != 0 || ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        throw std::runtime_error("fake peer cannot listen");
+    port = ntohs(address.sin_port);
+    thread = std::thread([this] { Serve(); });
+}
+
+FakePeer::~FakePeer()
+{
+    stop = true;
+    thread.join();
+    ::close(listener);
+}
+
+unsigned short FakePeer::Port() const
+{
+    return port;
+}
+
+void FakePeer::Serve()
+{
+    pollfd p{listener, POLLIN, 0};
+    while (!stop && ::poll(&p, 1, 20) == 0) {
+    }
+    if (stop)
+        return;
+    int client = ::accept(listener, nullptr, nullptr);
+    if (client < 0)
+        return;
+    if (!opening.empty())
+        ::send(client, opening.data(), opening.size(), MSG_NOSIGNAL);
+    if (closeAfterOpening) {
+        ::close(client);
+        return;
+    }
+    std::vector<std::uint8_t> in;
+    while (!stop) {
+        pollfd c{client, POLLIN, 0};
+        if (::poll(&c, 1, 20) <= 0)
+            continue;
+        std::uint8_t chunk[4096];
+        ssize_t n = ::recv(client, chunk, sizeof chunk, 0);
+        if (n <= 0)
+            break;
+        in.insert(in.end(), chunk, chunk + n);
+        while (in.size() >= 12) {
+            std::uint32_t length = in[0] | (in[1] << 8) | (in[2] << 16) | (static_cast<std::uint32_t>(in[3]) << 24);
+            if (in.size() < 4 + length)
+                break;
+            std::uint16_t type = static_cast<std::uint16_t>(in[4] | (in[5] << 8));
+            std::uint32_t seq = in[8] | (in[9] << 8) | (in[10] << 16) | (static_cast<std::uint32_t>(in[11]) << 24);
+            in.erase(in.begin(), in.begin() + 4 + length);
+            std::vector<std::uint8_t> out = answer ? answer(type, seq) : std::vector<std::uint8_t>();
+            if (!out.empty())
+                ::send(client, out.data(), out.size(), MSG_NOSIGNAL);
+        }
+    }
+    ::close(client);
+}
+
+std::vector<std::uint8_t> Frame(std::uint16_t type, std::uint32_t seq, const std::vector<std::uint8_t>& payload)
+{
+    zoapi::WireWriter frame(type, seq);
+    frame.Raw(payload.data(), payload.size());
+    return frame.Bytes();
+}
+
+std::vector<std::uint8_t> EventFrame(int type, int status, const std::vector<std::uint8_t>& data)
+{
+    zoapi::WireWriter frame(zoapi::kEvent, 0);
+    frame.I32(type);
+    frame.I32(status);
+    frame.U16(static_cast<std::uint16_t>(data.size()));
+    frame.Raw(data.data(), data.size());
+    return frame.Bytes();
+}
