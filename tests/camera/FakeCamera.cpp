@@ -1,5 +1,8 @@
 #include "FakeCamera.h"
 
+#include <poll.h>
+#include <sys/socket.h>
+
 #include <boost/asio/socket_base.hpp>
 
 using boost::asio::ip::tcp;
@@ -54,6 +57,20 @@ void FakeCamera::SetReading(bool on)
     if (on)
         for (auto& connection : connections)
             StartRead(*connection);
+}
+
+void FakeCamera::ReadNow(std::size_t index, int quietMs)
+{
+    Connection& connection = *connections.at(index);
+    const int fd = connection.socket.native_handle();
+    pollfd waiting{fd, POLLIN, 0};
+    while (poll(&waiting, 1, quietMs) == 1)
+    {
+        const ssize_t count = recv(fd, connection.buffer, sizeof connection.buffer, MSG_DONTWAIT);
+        if (count <= 0)
+            return;
+        connection.bytes.insert(connection.bytes.end(), connection.buffer, connection.buffer + count);
+    }
 }
 
 void FakeCamera::StartAccept()

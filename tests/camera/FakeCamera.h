@@ -33,6 +33,8 @@ public:
     void ResetAll();
     /// Stops or resumes reading, so that the camera's side fills up like a stalled camera.
     void SetReading(bool on);
+    /// Reads connection number index outside the event loop until nothing arrives for quietMs.
+    void ReadNow(std::size_t index, int quietMs);
 
 private:
     /// One accepted connection.

@@ -1,5 +1,6 @@
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "CameraTestBed.h"
@@ -136,6 +137,37 @@ TEST_F(ComponentTrackCameraRelay, HoldIsRecordedWhenWrittenAndLapsesAfterTheLast
     EXPECT_EQ(clears, std::vector<std::string>{"127.0.0.1"});
     EXPECT_EQ(camera.holderSession, 0);
     EXPECT_EQ(camera.holderPriority, -1);
+}
+
+TEST_F(ComponentTrackCameraRelay, ExpiryQueuedBehindARenewingWriteKeepsTheHold)
+{
+    FakeCamera fake(ioService);
+    TrackCamera& camera = MakeCamera(CameraElement(fake.Port()), 1, 1);
+    ASSERT_TRUE(RunUntil([&] { return fake.Connections() == 1; }));
+    fake.SetReading(false);
+
+    // Fill the connection until a write has to wait for the camera.
+    const std::vector<uint8_t> block(65536, 0x42);
+    std::size_t written = 0;
+    for (int attempt = 0;; ++attempt)
+    {
+        ASSERT_LT(attempt, 10000) << "the connection never filled up";
+        written = notifications.size();
+        camera.Send(1, 1, block.data(), block.size());
+        Poll();
+        if (notifications.size() == written)
+            break;
+    }
+    // Keep the event loop still past the lock deadline, then let the camera read: the expiry
+    // and the waiting write's completion reach the loop in the same turn, the write first.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+    fake.ReadNow(0, 100);
+
+    ASSERT_TRUE(RunUntil([&] { return notifications.size() == written + 1; }));
+    Poll();
+    // The write renewed the hold; an expiry that was already on its way must not end it.
+    EXPECT_EQ(camera.holderSession, 1);
+    EXPECT_EQ(camera.holderPriority, 1);
 }
 
 TEST_F(ComponentTrackCameraRelay, ZeroLockTimeReleasesOnTheNextTurn)
