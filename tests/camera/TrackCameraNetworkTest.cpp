@@ -51,30 +51,6 @@ TEST_F(ComponentTrackCameraNetwork, BytesReachTheCameraUnchanged)
     EXPECT_EQ(LogLines(), wantedLog);
 }
 
-TEST_F(ComponentTrackCameraNetwork, RefusedCameraIsRetriedUntilSomethingListens)
-{
-    const uint16_t port = FakeCamera::FreePort();
-    MakeCamera(CameraElement(port), 1);
-    ASSERT_TRUE(RunUntil([&] { return HasLine(RefusedLine(port)); }));
-
-    FakeCamera late(ioService, port);
-    ASSERT_TRUE(RunUntil([&] { return late.Connections() == 1; }));
-    EXPECT_EQ(CountLines("*** Connection error for track camera at "), 1);
-    // The once-only log already holds the connection error.
-    EXPECT_EQ(CountLines("*** Reconnecting to camera at "), 0);
-    EXPECT_EQ(CountLines("Camera connection retry timer aborted"), 0);
-}
-
-TEST_F(ComponentTrackCameraNetwork, ZeroRetryIntervalRetriesAtOnce)
-{
-    const uint16_t port = FakeCamera::FreePort();
-    MakeCamera(CameraElement(port), 0);
-    ASSERT_TRUE(RunUntil([&] { return HasLine(RefusedLine(port)); }));
-    FakeCamera late(ioService, port);
-    ASSERT_TRUE(RunUntil([&] { return late.Connections() == 1; }, Timeout(5000)));
-    EXPECT_EQ(CountLines("*** Connection error for track camera at "), 1);
-}
-
 TEST_F(ComponentTrackCameraNetwork, EachOutageIsLoggedOnceAndEndsInAReconnection)
 {
     // An hour's retry wait: every reconnection below comes from a failed write.

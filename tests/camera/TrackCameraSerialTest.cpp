@@ -67,32 +67,6 @@ TEST_F(ComponentTrackCameraSerial, DefaultLineCarriesBytesUnchanged)
     EXPECT_EQ(notifications.back(), std::make_pair(std::string("cam7"), uint16_t(2)));
 }
 
-TEST_F(ComponentTrackCameraSerial, LineSettingsAndInvalidValues)
-{
-    PseudoTerminal odd;
-    MakeCamera(SerialElement(odd.SlavePath(), "Parity='o'"));
-    termios settings = odd.Settings();
-    EXPECT_EQ(ParityOf(settings), 'O');
-
-    PseudoTerminal even;
-    MakeCamera(SerialElement(even.SlavePath(), "BaudRate='9600' DataBits='8' StopBits='2' Parity='even'"));
-    settings = even.Settings();
-    EXPECT_EQ(cfgetospeed(&settings), static_cast<speed_t>(B9600));
-    EXPECT_EQ(settings.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
-    EXPECT_NE(settings.c_cflag & CSTOPB, 0u);
-    EXPECT_EQ(ParityOf(settings), 'E');
-
-    PseudoTerminal invalid;
-    MakeCamera(SerialElement(invalid.SlavePath(), "StopBits='3' Parity='M'"));
-    settings = invalid.Settings();
-    EXPECT_EQ(settings.c_cflag & CSTOPB, 0u);
-    EXPECT_EQ(ParityOf(settings), 'N');
-    const std::string where = "cam7:" + invalid.SlavePath();
-    EXPECT_EQ(CountLines("Invalid StopBits value for camera at " + where + ". Defaulting to 1"), 1);
-    EXPECT_EQ(CountLines("Invalid Parity value for camera at " + where + ". Defaulting to N"), 1);
-    EXPECT_EQ(CountLines("Connecting to analog track camera on serial port "), 3);
-}
-
 TEST_F(ComponentTrackCameraSerial, RefusedSpeedLeavesTheLineInUse)
 {
     PseudoTerminal line;

@@ -213,6 +213,7 @@ TEST(SystemCameraSerial, LineSettingsMessagesAndALateDevice)
 {
     Line plain;
     Line odd;
+    Line even;
     Line invalid;
     Line slow;
     Line lateLine;
@@ -223,6 +224,8 @@ TEST(SystemCameraSerial, LineSettingsMessagesAndALateDevice)
     daemon.WriteConfig(Config("RetryIntervalSecs=\"1\"",
                               Camera("Address=\"cam-plain\" Port=\"" + plain.path + "\" PelcoNumber=\"1\"") +
                                   Camera("Address=\"cam-odd\" Port=\"" + odd.path + "\" Parity=\"o\" PelcoNumber=\"2\"") +
+                                  Camera("Address=\"cam-even\" Port=\"" + even.path +
+                                         "\" BaudRate=\"9600\" StopBits=\"2\" Parity=\"even\" PelcoNumber=\"6\"") +
                                   Camera("Address=\"cam-invalid\" Port=\"" + invalid.path +
                                          "\" StopBits=\"3\" Parity=\"M\" PelcoNumber=\"3\"") +
                                   Camera("Address=\"cam-slow\" Port=\"" + slow.path +
@@ -240,6 +243,12 @@ TEST(SystemCameraSerial, LineSettingsMessagesAndALateDevice)
 
     ASSERT_TRUE(daemon.WaitForLine("Connecting to analog track camera on serial port " + odd.path));
     EXPECT_EQ('O', ParityOf(odd.Settings()));
+
+    ASSERT_TRUE(daemon.WaitForLine("Connecting to analog track camera on serial port " + even.path));
+    settings = even.Settings();
+    EXPECT_EQ(static_cast<speed_t>(B9600), cfgetospeed(&settings));
+    EXPECT_NE(0u, settings.c_cflag & CSTOPB);
+    EXPECT_EQ('E', ParityOf(settings));
 
     ASSERT_TRUE(daemon.WaitForLine("Connecting to analog track camera on serial port " + invalid.path));
     EXPECT_EQ(1, daemon.CountLines("Invalid StopBits value for camera at cam-invalid:" + invalid.path +
