@@ -141,9 +141,7 @@ TEST_F(ComponentControlArbitration, ChooseAndCancelManageOnePendingChoice)
 
     // The first CHOOSE wins; the second is ignored; one event delivers one camera.
     a->Write("CHOOSE");
-    Settle();
     b->Write("CHOOSE");
-    Settle();
     server->SendCamera("127.0.0.2", 0, false);
     server->SendCamera("127.0.0.1", 0, false);
     EXPECT_EQ(chosen, a->ReceiveLike(chosen));
@@ -152,21 +150,16 @@ TEST_F(ComponentControlArbitration, ChooseAndCancelManageOnePendingChoice)
 
     // CANCEL by another session does nothing; by the chooser it withdraws the choice.
     a->Write("CHOOSE");
-    Settle();
     b->Write("CANCEL");
-    Settle();
     server->SendCamera("127.0.0.2", 0, false);
     EXPECT_EQ(chosen, a->ReceiveLike(chosen));
     a->Write("CHOOSE");
-    Settle();
     a->Write("CANCEL");
-    Settle();
     server->SendCamera("127.0.0.2", 0, false);
     EXPECT_EQ("FAILURE", a->Login("nobody", ""));
 
     // A Pelco command for a camera not selected drops another session's pending choice.
     a->Write("CHOOSE");
-    Settle();
     b->Write(Frame('b'));
     EXPECT_EQ(kCamera3, b->ReceiveLike(kCamera3));
     server->SendCamera("127.0.0.2", 0, false);
@@ -176,17 +169,14 @@ TEST_F(ComponentControlArbitration, ChooseAndCancelManageOnePendingChoice)
     // A chooser that disconnects keeps the choice pending: CHOOSE is ignored and events
     // deliver nothing until a Pelco command takes the choice over.
     a->Write("CHOOSE");
-    Settle();
     a->Close();
     EXPECT_TRUE(WaitFor([&] { return server->SessionCount() == 1; }));
     b->Write("CHOOSE");
-    Settle();
     server->SendCamera("127.0.0.2", 0, false);
     EXPECT_EQ("FAILURE", b->Login("nobody", ""));
     b->Write(std::string("\xFF\x04", 2));
     EXPECT_EQ("1CAMERA\t127.0.0.2\t4", b->ReceiveLike("1CAMERA\t127.0.0.2\t4"));
     b->Write("CHOOSE");
-    Settle();
     server->SendCamera("127.0.0.1", 0, false);
     EXPECT_EQ("0CAMERA\t127.0.0.1\t3", b->ReceiveLike("0CAMERA\t127.0.0.1\t3"));
 }

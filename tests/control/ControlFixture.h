@@ -177,12 +177,14 @@ protected:
         return true;
     }
 
-    /// Connects a client and takes its "SESSION" message.
+    /// Connects a client and takes its "SESSION" message; each of its messages is read by the
+    /// server before the next one is sent.
     std::unique_ptr<OperatorClient> Connect(const std::string& localAddress = "127.0.0.1", uint16_t localPort = 0,
                                             int receiveBuffer = 0)
     {
         auto client = std::make_unique<OperatorClient>(Port(), localAddress, localPort, receiveBuffer);
         EXPECT_TRUE(client->Connected());
+        client->afterWrite = [this] { Settle(); };
         const std::string expected = "SESSION " + std::to_string(client->LocalPort());
         EXPECT_EQ(expected, client->ReceiveLike(expected));
         return client;

@@ -62,7 +62,6 @@ TEST_F(ComponentControlServer, SessionsAreNumberedBySourcePortAndTheLaterOfTwoOw
     Settle();
     EXPECT_EQ(3u, server->SessionCount());
     later->Write("CHOOSE");
-    Settle();
     server->SendCamera("127.0.0.1", 0, false);
     EXPECT_EQ("0CAMERA\t127.0.0.1\t3", later->ReceiveLike("0CAMERA\t127.0.0.1\t3"));
 
@@ -119,7 +118,6 @@ TEST_F(ComponentControlServer, UserCheckAndCameraLookups)
     // The name shows in the camera message from then on.
     auto client = Connect();
     client->Write("CHOOSE");
-    Settle();
     server->SendCamera("127.0.0.2", 9, false);
     EXPECT_EQ("0CAMERA\t127.0.0.2\t0\tGate", client->ReceiveLike("0CAMERA\t127.0.0.2\t0\tGate"));
 }

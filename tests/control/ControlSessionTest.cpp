@@ -51,7 +51,6 @@ TEST_F(ComponentControlSession, LoginRepliesAndLogLines)
     // A refused LOGIN keeps the last accepted user: the viewer is told that name.
     EXPECT_EQ("FAILURE", client->Login("bob", "wrong"));
     viewer->Write("CHOOSE");
-    Settle();
     server->SendCamera("127.0.0.1", 0, false);
     EXPECT_EQ("0CAMERA\t127.0.0.1\t3", viewer->ReceiveLike("0CAMERA\t127.0.0.1\t3"));
     server->NotifyControl("127.0.0.1", client->LocalPort());
@@ -100,6 +99,7 @@ TEST_F(ComponentControlSession, SessionsEndSilentlyOnCloseAndLogWhenTheirWritesF
 
     // The connection breaks while the reply to LOGIN is on its way: "Lost session".
     auto lost = Connect();
+    lost->afterWrite = nullptr; // the loop is held on purpose
     auto release = HoldLoop();
     lost->Write("LOGIN x y");
     lost->Reset();
@@ -110,6 +110,7 @@ TEST_F(ComponentControlSession, SessionsEndSilentlyOnCloseAndLogWhenTheirWritesF
     // The connection breaks while a message is on its way: "Error sending data", and the
     // session still ends through its read.
     auto broken = Connect();
+    broken->afterWrite = nullptr;
     release = HoldLoop();
     broken->Write(std::string("\xFF\x03", 2));
     broken->Reset();
@@ -142,7 +143,6 @@ TEST_F(ComponentControlSession, AClientThatStopsReadingIsDroppedWhileOthersCarry
     for (auto* client : {sleeper.get(), reader.get()})
     {
         client->Write("CHOOSE");
-        Settle();
         server->SendCamera("127.0.0.1", 0, false);
         EXPECT_EQ("0CAMERA\t127.0.0.1\t3", client->ReceiveLike("0CAMERA\t127.0.0.1\t3"));
     }
@@ -164,7 +164,6 @@ TEST_F(ComponentControlSession, AClientThatStopsReadingIsDroppedWhileOthersCarry
     server->ClearControl("127.0.0.1");
     EXPECT_EQ("#0000F0 ", reader->Receive(8));
     reader->Write("CHOOSE");
-    Settle();
     server->SendCamera("127.0.0.1", 0, false);
     EXPECT_EQ("0CAMERA\t127.0.0.1\t3", reader->ReceiveLike("0CAMERA\t127.0.0.1\t3"));
 }

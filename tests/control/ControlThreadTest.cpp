@@ -34,19 +34,19 @@ TEST_F(ComponentControlThreads, RecordingServerCallsWhileOperatorsSteer)
                 server->GetSoftTriggerId(address) != round)
                 ++mismatches;
             server->SendCamera(address, round, false);
+            // A recording server reports now and then; a spinning caller would only starve the loop.
+            std::this_thread::yield();
         }
     });
 
     // The operators steer both cameras back and forth, which also hands camera messages to the
     // sessions from the event loop, and choose, which the link's SendCamera answers.
-    for (int i = 0; i < 300; ++i)
+    for (int i = 0; i < 100; ++i)
     {
         for (auto* client : {alice.get(), bob.get()})
         {
             client->Write(std::string("\xFF") + (i % 2 ? '\x03' : '\x04'));
-            Settle();
             client->Write("CHOOSE");
-            Settle();
             // The reply to LOGIN paces the rounds; whatever came before it is skipped.
             client->Write("LOGIN alice a");
             ASSERT_TRUE(client->SkipPast("OK")) << "no answer at round " << i;

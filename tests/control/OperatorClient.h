@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 /// Milliseconds left until deadline, at least 0.
@@ -85,8 +86,16 @@ public:
     /// Sends bytes in one write, as the real client sends each message.
     bool Write(const std::string& bytes)
     {
-        return ::send(descriptor, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+        const bool sent =
+            ::send(descriptor, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+        if (afterWrite)
+            afterWrite();
+        return sent;
     }
+
+    /// Run after every write; a test that drives the server's event loop waits there until the
+    /// server has read the message, so that the next one cannot join it in one read.
+    std::function<void()> afterWrite;
 
     /// The next count bytes from the server; fewer when they do not come before the timeout.
     std::string Receive(std::size_t count, std::chrono::milliseconds timeout = std::chrono::milliseconds(5000))
