@@ -110,6 +110,9 @@ Daemon::~Daemon()
         kill(initLauncher, SIGKILL);
         waitpid(initLauncher, nullptr, 0);
     }
+    // A test that never asked for the pid still must not leave its daemon behind.
+    if (started && daemonPid == 0)
+        Pid(Timeout(2000));
     if (daemonPid > 0 && kill(daemonPid, 0) == 0)
     {
         kill(daemonPid, SIGKILL);
@@ -146,7 +149,7 @@ pid_t Daemon::Launch(bool underInit)
     const std::string binary = ZOTOLVEX_BINARY;
     std::vector<std::string> arguments = {"unshare", "--mount", "--propagation", "private"};
     if (underInit)
-        arguments.insert(arguments.end(), {"--pid", "--fork"});
+        arguments.insert(arguments.end(), {"--pid", "--fork", "--kill-child"});
     arguments.insert(arguments.end(), {"sh", "-c", script, "sh", dir, binary});
     // The daemon keeps its registries for the life of the process by design; a sanitizer build
     // must not count them as leaks when it ends on a configuration error or an exception.
@@ -181,6 +184,7 @@ pid_t Daemon::Launch(bool underInit)
 
 int Daemon::Start()
 {
+    started = true;
     const pid_t launcher = Launch(false);
     int status = 0;
     waitpid(launcher, &status, 0);

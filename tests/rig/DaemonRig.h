@@ -82,6 +82,8 @@ private:
     std::string dir;
     /// The daemon's pid once known; 0 before.
     pid_t daemonPid = 0;
+    /// True once Start has launched a daemon.
+    bool started = false;
     /// The launcher of StartUnderInit (the PID namespace's parent), 0 otherwise.
     pid_t initLauncher = 0;
 };

@@ -282,7 +282,7 @@ TEST(SystemCameraSerial, CharacterSizeOutOfRangeStopsStartUp)
     daemon.WriteConfig(Config("", Camera("Address=\"cam9\" Port=\"" + line.path + "\" DataBits=\"9\"")));
     ASSERT_EQ(0, daemon.Start());
     ASSERT_GT(daemon.Pid(), 0);
-    EXPECT_EQ(0, daemon.WaitExit());
+    EXPECT_EQ(1, daemon.WaitExit()) << "an exception at start-up ends the service with status 1";
     EXPECT_EQ(1, daemon.CountLines("Exception: invalid character_size value"));
 }
 
