@@ -59,15 +59,33 @@ protected:
     FakeCamera& AddCamera(const std::string& address, uint32_t pelcoNumber, int32_t lockSecs)
     {
         fakes.push_back(std::make_unique<FakeCamera>(address));
+        AddCameraAt(address, fakes.back()->Port(), pelcoNumber, lockSecs);
+        return *fakes.back();
+    }
+
+    /// Adds a network camera at address where nothing listens, so that commands for it are
+    /// dropped by the camera and never produce a hold or a control message.
+    void AddUnreachableCamera(const std::string& address, uint32_t pelcoNumber)
+    {
+        uint16_t closedPort = 0;
+        {
+            FakeCamera probe(address);
+            closedPort = probe.Port();
+        }
+        AddCameraAt(address, closedPort, pelcoNumber, 5);
+    }
+
+    /// Builds a track camera from a <Camera> element for address:port.
+    void AddCameraAt(const std::string& address, uint16_t port, uint32_t pelcoNumber, int32_t lockSecs)
+    {
         tinyxml2::XMLDocument document;
         tinyxml2::XMLElement* element = document.NewElement("Camera");
         element->SetAttribute("Address", address.c_str());
-        element->SetAttribute("Port", std::to_string(fakes.back()->Port()).c_str());
+        element->SetAttribute("Port", std::to_string(port).c_str());
         element->SetAttribute("PelcoNumber", std::to_string(pelcoNumber).c_str());
         document.InsertEndChild(element);
         cameraObjects.push_back(std::make_unique<TrackCamera>(ioService, element, 1, lockSecs));
         cameraMap.emplace(address, cameraObjects.back().get());
-        return *fakes.back();
     }
 
     /// Creates the server on a free loopback port, attaches the cameras and runs the loop.

@@ -59,8 +59,8 @@ TEST_F(ComponentControlSession, LoginRepliesAndLogLines)
 
 TEST_F(ComponentControlSession, KeywordsAndFramesGetNoReplyOfTheirOwnAndFramesRouteByByteOne)
 {
-    AddCamera("127.0.0.1", 3, 5);
-    AddCamera("127.0.0.2", 0, 5);
+    AddUnreachableCamera("127.0.0.1", 3);
+    AddUnreachableCamera("127.0.0.2", 0);
     StartServer();
     auto client = Connect();
 
