@@ -21,10 +21,10 @@ int main(int argc, char** argv)
         CameraSimulator simulator;
         for (int i = 1; i < argc; ++i)
         {
-            const std::string spec = argv[i];
-            const std::size_t equals = spec.find('=');
-            const std::string name = spec.substr(0, equals);
-            const std::string where = equals == std::string::npos ? "" : spec.substr(equals + 1);
+            const std::string argument = argv[i];
+            const std::size_t equals = argument.find('=');
+            const std::string name = argument.substr(0, equals);
+            const std::string where = equals == std::string::npos ? "" : argument.substr(equals + 1);
             if (where.rfind("tcp:", 0) == 0)
             {
                 const std::size_t colon = where.rfind(':');
@@ -35,7 +35,7 @@ int main(int argc, char** argv)
                 simulator.AddSerialCamera(name, where.substr(7));
             else
             {
-                std::cerr << "zocam-sim: cannot read camera '" << spec << "'\n";
+                std::cerr << "zocam-sim: cannot read camera '" << argument << "'\n";
                 return 2;
             }
         }
