@@ -22,7 +22,7 @@ inline int MillisecondsLeft(std::chrono::steady_clock::time_point deadline)
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
-/// Reads from descriptor into received until it holds count bytes, the peer closes or the
+/// Reads from descriptor (a socket or a terminal) into received until it holds count bytes, the peer closes or the
 /// deadline passes. Returns false once the connection has ended.
 inline bool FillTo(int descriptor, std::string& received, std::size_t count,
                    std::chrono::steady_clock::time_point deadline)
@@ -33,7 +33,7 @@ inline bool FillTo(int descriptor, std::string& received, std::size_t count,
         if (::poll(&entry, 1, MillisecondsLeft(deadline)) <= 0)
             return true;
         char chunk[65536];
-        const ssize_t got = ::recv(descriptor, chunk, sizeof chunk, 0);
+        const ssize_t got = ::read(descriptor, chunk, sizeof chunk);
         if (got <= 0)
             return false;
         received.append(chunk, static_cast<std::size_t>(got));
