@@ -82,6 +82,8 @@ public:
     bool Connected() const { return connected; }
     /// The client's source port: the session number the server should announce.
     uint16_t LocalPort() const { return localPortNumber; }
+    /// The connection's descriptor, for a caller that waits on many clients at once.
+    int Descriptor() const { return descriptor; }
 
     /// Sends bytes in one write, as the real client sends each message.
     bool Write(const std::string& bytes)
@@ -207,6 +209,8 @@ public:
 
     /// The port the camera listens on.
     uint16_t Port() const { return portNumber; }
+    /// The accepted connection's descriptor; -1 before Accept.
+    int Descriptor() const { return connection; }
 
     /// Waits for the service to connect; true once it has.
     bool Accept(std::chrono::milliseconds timeout = std::chrono::milliseconds(5000))
