@@ -332,9 +332,14 @@ TEST(SystemControlStartUp, NumericAddressesOnlyAndARestartBindsDespiteLingeringC
                        "\"/><TolvexControl>" + User("alice", "a", 1) + "</TolvexControl></zoTolvex>");
     ASSERT_EQ(0, second.Start());
     ASSERT_GT(second.Pid(), 0);
-    OperatorClient client(first.port);
-    ASSERT_TRUE(client.Connected());
-    EXPECT_EQ("SESSION " + std::to_string(client.LocalPort()),
-              client.ReceiveLike("SESSION " + std::to_string(client.LocalPort())));
+    // The listener comes up after the lock file; a failed bind would end the daemon instead.
+    std::unique_ptr<OperatorClient> client;
+    ASSERT_TRUE(rig::WaitUntil([&] {
+        client = std::make_unique<OperatorClient>(first.port);
+        return client->Connected() || !second.Running();
+    }));
+    ASSERT_TRUE(client->Connected()) << second.Log();
+    EXPECT_EQ("SESSION " + std::to_string(client->LocalPort()),
+              client->ReceiveLike("SESSION " + std::to_string(client->LocalPort())));
     EXPECT_EQ(0, second.CountLog("Exception: "));
 }
