@@ -114,7 +114,10 @@ bool ReadCameras(boost::asio::io_service& ioService, const tinyxml2::XMLElement&
     {
         TrackCamera* camera = new TrackCamera(ioService, entry, retryIntervalSecs, static_cast<int32_t>(lockTime));
         if (camera->address.empty())
+        {
+            delete camera;
             continue;
+        }
         for (const auto& registered : cameras)
         {
             if (registered.second->pelcoNumber == camera->pelcoNumber)
@@ -124,7 +127,10 @@ bool ReadCameras(boost::asio::io_service& ioService, const tinyxml2::XMLElement&
                 usable = false;
             }
         }
-        cameras.emplace(camera->address, camera);
+        // A camera whose Address repeats an earlier one can never be reached; kept alive it would
+        // only hold a second connection to the device the registered camera drives.
+        if (!cameras.emplace(camera->address, camera).second)
+            delete camera;
     }
     return usable;
 }
@@ -164,8 +170,10 @@ int LoadConfig(boost::asio::io_service& ioService, NvrMap& nvrs, CameraMap& came
             delete connection;
             continue;
         }
-        nvrs.emplace(connection->address, connection);
         gLog.BeginLine() << "Loaded config for server at " << connection->address;
+        // A repeated server address keeps the first connection; the later one is never started.
+        if (!nvrs.emplace(connection->address, connection).second)
+            delete connection;
         usable = ReadCameras(ioService, *entry, cameras, retryIntervalSecs, lockTime) && usable;
     }
     return usable ? 0 : -1;
