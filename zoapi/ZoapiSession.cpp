@@ -387,11 +387,12 @@ int ZoapiSession::Login(const char* user, const char* password)
     return 0;
 }
 
-unsigned ZoapiSession::LoadCameras()
+template <typename Item, typename ReadItem>
+unsigned ZoapiSession::LoadList(std::uint16_t type, std::uint32_t smallestItem, std::vector<Item>& items,
+                                ReadItem readItem)
 {
-    cameras.clear();
-    cameraIndex.clear();
-    WireWriter request(kListCameras, NextSeq());
+    items.clear();
+    WireWriter request(type, NextSeq());
     std::vector<std::uint8_t> body;
     if (!Request(request, body))
         return 0;
@@ -399,21 +400,30 @@ unsigned ZoapiSession::LoadCameras()
     if (in.I32() != kOk)
         return 0;
     std::uint32_t count = in.U32();
-    // Each camera takes at least 8 bytes, so a count larger than that cannot be honest.
-    if (!in.Ok() || count > in.Left() / 8)
+    // A count larger than the reply's bytes could hold cannot be honest.
+    if (!in.Ok() || count > in.Left() / smallestItem)
         return 0;
-    std::vector<Camera> list;
+    std::vector<Item> list;
     list.reserve(count);
-    for (std::uint32_t i = 0; i < count; ++i) {
+    for (std::uint32_t i = 0; i < count; ++i)
+        list.push_back(readItem(in));
+    if (!in.Ok())
+        return 0;
+    items.swap(list);
+    return static_cast<unsigned>(items.size());
+}
+
+unsigned ZoapiSession::LoadCameras()
+{
+    cameraIndex.clear();
+    // An id and two empty texts take at least 8 bytes.
+    LoadList(kListCameras, 8, cameras, [](WireReader& in) {
         Camera camera;
         camera.id = in.U32();
         camera.name = in.Str();
         camera.address = in.Str();
-        list.push_back(std::move(camera));
-    }
-    if (!in.Ok())
-        return 0;
-    cameras.swap(list);
+        return camera;
+    });
     for (std::size_t i = 0; i < cameras.size(); ++i)
         cameraIndex.emplace(cameras[i].id, i);
     return static_cast<unsigned>(cameras.size());
@@ -421,30 +431,14 @@ unsigned ZoapiSession::LoadCameras()
 
 unsigned ZoapiSession::LoadSoftTriggers()
 {
-    triggers.clear();
     triggerIndex.clear();
-    WireWriter request(kListSoftTriggers, NextSeq());
-    std::vector<std::uint8_t> body;
-    if (!Request(request, body))
-        return 0;
-    WireReader in(body.data(), body.size());
-    if (in.I32() != kOk)
-        return 0;
-    std::uint32_t count = in.U32();
-    if (!in.Ok() || count > in.Left() / 8)
-        return 0;
-    std::vector<SoftTrigger> list;
-    list.reserve(count);
-    for (std::uint32_t i = 0; i < count; ++i) {
+    LoadList(kListSoftTriggers, 8, triggers, [](WireReader& in) {
         SoftTrigger trigger;
         trigger.id = in.U32();
         trigger.name = in.Str();
         trigger.guid = in.Str();
-        list.push_back(std::move(trigger));
-    }
-    if (!in.Ok())
-        return 0;
-    triggers.swap(list);
+        return trigger;
+    });
     for (std::size_t i = 0; i < triggers.size(); ++i)
         triggerIndex.emplace(triggers[i].id, i);
     return static_cast<unsigned>(triggers.size());
@@ -452,24 +446,7 @@ unsigned ZoapiSession::LoadSoftTriggers()
 
 unsigned ZoapiSession::LoadEventLinks()
 {
-    links.clear();
-    WireWriter request(kListEventLinks, NextSeq());
-    std::vector<std::uint8_t> body;
-    if (!Request(request, body))
-        return 0;
-    WireReader in(body.data(), body.size());
-    if (in.I32() != kOk)
-        return 0;
-    std::uint32_t count = in.U32();
-    if (!in.Ok() || count > in.Left() / 4)
-        return 0;
-    std::vector<std::uint32_t> list(count);
-    for (std::uint32_t i = 0; i < count; ++i)
-        list[i] = in.U32();
-    if (!in.Ok())
-        return 0;
-    links.swap(list);
-    return static_cast<unsigned>(links.size());
+    return LoadList(kListEventLinks, 4, links, [](WireReader& in) { return in.U32(); });
 }
 
 unsigned ZoapiSession::CameraId(unsigned index) const

@@ -70,6 +70,12 @@ public:
     int UpdateAssociation(const ZOAPI_ASSOCIATION* association);
 
 private:
+    /// Fetches the listing of type and reads each item with readItem into items, replacing them
+    /// only when the whole reply reads cleanly; smallestItem bounds the count a reply may claim.
+    /// Returns the item count, 0 on any failure (items are then empty).
+    template <typename Item, typename ReadItem>
+    unsigned LoadList(std::uint16_t type, std::uint32_t smallestItem, std::vector<Item>& items, ReadItem readItem);
+
     using Clock = std::chrono::steady_clock;
 
     /// An event received and not yet delivered.
