@@ -60,16 +60,8 @@ void ControlServer::HandleAccept(const boost::system::error_code& error)
 void ControlServer::SendCamera(const std::string& address, uint32_t, bool flag)
 {
     std::lock_guard<std::recursive_mutex> guard(lock);
-    if (ChoosingSession == 0)
+    if (ChoosingSession == 0 || cameras.find(address) == cameras.end())
         return;
-    const auto camera = cameras.find(address);
-    if (camera == cameras.end())
-        return;
-
-    std::string message = flag ? "1" : "0";
-    message += "CAMERA\t" + address + "\t" + std::to_string(camera->second->pelcoNumber);
-    if (!camera->second->nvrCameraName.empty())
-        message += "\t" + camera->second->nvrCameraName;
 
     // A choosing session that has ended keeps the choice pending until a Pelco command of
     // another session or a CANCEL with its number takes it away.
@@ -79,9 +71,19 @@ void ControlServer::SendCamera(const std::string& address, uint32_t, bool flag)
     const std::shared_ptr<ControlSession> session = entry->second.lock();
     if (!session)
         return;
-    session->Send(message);
-    session->SelectedCamera = address;
+    GiveCamera(*session, address, flag);
     ChoosingSession = 0;
+}
+
+void ControlServer::GiveCamera(ControlSession& session, const std::string& address, bool flag)
+{
+    const TrackCamera& camera = *cameras.at(address);
+    std::string message = flag ? "1" : "0";
+    message += "CAMERA\t" + address + "\t" + std::to_string(camera.pelcoNumber);
+    if (!camera.nvrCameraName.empty())
+        message += "\t" + camera.nvrCameraName;
+    session.Send(message);
+    session.SelectedCamera = address;
 }
 
 void ControlServer::NotifyControl(const std::string& address, uint16_t holder)
@@ -228,10 +230,14 @@ void ControlServer::Cancel(uint16_t session)
         ChoosingSession = 0;
 }
 
-void ControlServer::TakeChoice(uint16_t session)
+void ControlServer::TakeChoice(ControlSession& session, const std::string& address)
 {
     std::lock_guard<std::recursive_mutex> guard(lock);
-    ChoosingSession = session;
+    // The camera goes to the sender itself, not to whichever session owns its number in the
+    // registry: a session whose number a newer one took over must still see the camera it
+    // addressed, and its command must go to that camera rather than to the one it looked at.
+    ChoosingSession = 0;
+    GiveCamera(session, address, true);
 }
 
 void ControlServer::RemoveSession(uint16_t number, const ControlSession* session)

@@ -83,8 +83,9 @@ public:
     void Choose(uint16_t session);
     /// CANCEL: withdraws the pending choice if it is session's.
     void Cancel(uint16_t session);
-    /// A Pelco command for a camera the session has not selected takes over any pending choice.
-    void TakeChoice(uint16_t session);
+    /// A Pelco command for a camera the session has not selected: drops any pending choice and
+    /// gives session the camera at address with flag "1", registered or not.
+    void TakeChoice(ControlSession& session, const std::string& address);
     /// Erases the registry entry for number, but only while it still refers to session: a newer
     /// session with the same number keeps its entry when the older one ends.
     void RemoveSession(uint16_t number, const ControlSession* session);
@@ -101,6 +102,9 @@ private:
     void StartAccept();
     /// Starts and registers the accepted session, or discards it; then accepts the next one.
     void HandleAccept(const boost::system::error_code& error);
+    /// Sends session the camera message for the camera at address, with flag "1" (operator) or
+    /// "0" (recording server), and makes it the camera the session looks at.
+    void GiveCamera(ControlSession& session, const std::string& address, bool flag);
     /// Sends text to every registered session looking at the camera at address; for the holder
     /// (when holder is not 0) holderText instead.
     void Broadcast(const std::string& address, uint16_t holder, const std::string& holderText,

@@ -184,11 +184,7 @@ void ControlSession::HandlePelco(std::size_t length)
     // The operator is shown the camera before the command is judged, so a refused command still
     // leaves the session looking at the camera it tried to steer.
     if (SelectedCamera != address)
-    {
-        const uint32_t id = server.GetCameraId(address);
-        server.TakeChoice(Number);
-        server.SendCamera(address, id, true);
-    }
+        server.TakeChoice(*this, address);
     server.SendCommand(SelectedCamera, Number, Priority, buffer.data(), length);
 }
 

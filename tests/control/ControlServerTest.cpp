@@ -121,3 +121,31 @@ TEST_F(ComponentControlServer, UserCheckAndCameraLookups)
     server->SendCamera("127.0.0.2", 9, false);
     EXPECT_EQ("0CAMERA\t127.0.0.2\t0\tGate", client->ReceiveLike("0CAMERA\t127.0.0.2\t0\tGate"));
 }
+
+TEST_F(ComponentControlServer, ASessionWhoseNumberWasTakenOverStillSteersTheCameraItAddresses)
+{
+    AddCamera("127.0.0.1", 3, 5);
+    FakeCamera& camera = AddCamera("127.0.0.2", 4, 5);
+    StartServer();
+    ASSERT_NO_FATAL_FAILURE(ConnectCameras());
+
+    uint16_t sharedPort = 0;
+    {
+        FakeCamera portFinder("127.0.0.2");
+        sharedPort = portFinder.Port();
+    }
+    auto earlier = Connect("127.0.0.2", sharedPort);
+    auto later = Connect("127.0.0.3", sharedPort);
+    ASSERT_EQ(sharedPort, later->LocalPort());
+    later->Write(std::string("\xFF\x03", 2));
+    ASSERT_EQ("1CAMERA\t127.0.0.1\t3", later->ReceiveLike("1CAMERA\t127.0.0.1\t3"));
+    ASSERT_EQ("#0000F0 You have control", later->ReceiveLike("#0000F0 You have control"));
+
+    // The earlier session is out of the registry, yet its own command still shows it the
+    // camera it addressed and reaches that camera; the later session is not told of it.
+    const std::string frame("\xFF\x04\x00\x04\x00\x00\x08", 7);
+    earlier->Write(frame);
+    EXPECT_EQ("1CAMERA\t127.0.0.2\t4", earlier->ReceiveLike("1CAMERA\t127.0.0.2\t4"));
+    EXPECT_EQ(frame, camera.Receive(frame.size()));
+    EXPECT_EQ("FAILURE", later->Login("nobody", ""));
+}
