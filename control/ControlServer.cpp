@@ -36,15 +36,16 @@ void ControlServer::AttachCamera(TrackCamera& camera)
 void ControlServer::StartAccept()
 {
     acceptingSession = std::make_shared<ControlSession>(ioService, *this);
-    acceptor.async_accept(acceptingSession->Socket(),
-                          [this](const boost::system::error_code& error) { HandleAccept(error); });
+    // Only the destructor closes the listener, so an aborted accept may find the server gone:
+    // it is turned away here, before anything of the server is touched.
+    acceptor.async_accept(acceptingSession->Socket(), [this](const boost::system::error_code& error) {
+        if (error != boost::asio::error::operation_aborted)
+            HandleAccept(error);
+    });
 }
 
 void ControlServer::HandleAccept(const boost::system::error_code& error)
 {
-    // Only the destructor closes the listener; nothing is left to accept for.
-    if (error == boost::asio::error::operation_aborted)
-        return;
     std::lock_guard<std::recursive_mutex> guard(lock);
     if (!error)
     {
