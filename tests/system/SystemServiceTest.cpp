@@ -105,9 +105,10 @@ TEST(SystemServiceConfig, ConfigurationErrorsEndWith255AfterTheirReasons)
         std::string reason;
     };
     const std::string missing = "Exiting due to missing, incorrect, or incomplete zoTolvex.xml configuration file.";
-    std::string nested(10 * 1024 * 1024 / 6, ' ');
-    for (std::size_t i = 0; i + 3 <= nested.size() / 2; i += 3)
-        nested.replace(i, 3, "<a>");
+    std::string nested;
+    nested.reserve(10 * 1024 * 1024 + 3);
+    while (nested.size() < 10 * 1024 * 1024)
+        nested += "<a>";
     const Case cases[] = {
         {"", missing},
         {std::string("\x00\xff\x13garbage\x89PNG", 14), missing},
