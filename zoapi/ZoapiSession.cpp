@@ -298,6 +298,15 @@ bool ZoapiSession::TakeFrame(const std::uint8_t* body, std::size_t size)
         const std::uint8_t* data = in.Raw(dataSize);
         if (!in.Ok())
             return false;
+        // The event function reads these records at fixed offsets; a shorter one would send it
+        // past the end of the data, so it breaks the protocol like a lying length does.
+        std::size_t record = 0;
+        if (event.type == ZOAPI_EVENT_SOFT_TRIGGER_CHANGED)
+            record = sizeof(ZOAPI_TRIGGER_EVENT);
+        else if (event.type == ZOAPI_EVENT_SOFT_TRIGGER_CREATED)
+            record = sizeof(ZOAPI_TRIGGER_CREATED_EVENT);
+        if (dataSize != 0 && dataSize < record)
+            return false;
         event.data.assign(data, data + dataSize);
         if (events.size() >= kMaxQueuedEvents)
             return false;

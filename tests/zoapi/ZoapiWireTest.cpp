@@ -41,6 +41,10 @@ TEST(ComponentZoapiWire, BrokenFramingEndsTheConnectionCleanly)
     std::vector<std::uint8_t> bigEventData = EventFrame(ZOAPI_EVENT_SOFT_TRIGGER_CHANGED, 1, std::vector<std::uint8_t>(300, 1));
     // An event that claims 16 data bytes but carries 4.
     std::vector<std::uint8_t> lyingEvent = Frame(zoapi::kEvent, 0, {10, 0, 0, 0, 1, 0, 0, 0, 16, 0, 1, 2, 3, 4});
+    // Well framed, but too short for the records the daemon reads at fixed offsets (the trigger id
+    // at 12, the creation flag at 9): handing them on would let it read past the data.
+    std::vector<std::uint8_t> shortTrigger = EventFrame(ZOAPI_EVENT_SOFT_TRIGGER_CHANGED, 1, {16, 0, 0, 0});
+    std::vector<std::uint8_t> shortCreation = EventFrame(ZOAPI_EVENT_SOFT_TRIGGER_CREATED, 0, {12, 0, 0, 0, 5, 0, 0, 0, 0});
     struct Case {
         const char* what;
         std::vector<std::uint8_t> bytes;
@@ -51,6 +55,8 @@ TEST(ComponentZoapiWire, BrokenFramingEndsTheConnectionCleanly)
         {"length beyond the frame limit", oversized, false},
         {"event data beyond 256 bytes", bigEventData, false},
         {"event data longer than its frame", lyingEvent, false},
+        {"trigger event data shorter than its record", shortTrigger, false},
+        {"creation event data shorter than its record", shortCreation, false},
         {"garbage, then hang-up", {0x47, 0x45, 0x54, 0x20, 0x2f, 0x20}, true},
     };
     for (const auto& c : cases) {
