@@ -331,14 +331,36 @@ bool ZoapiSession::Request(WireWriter& request, std::vector<std::uint8_t>& out)
     awaitedSeq = seq;
     if (!SendFrame(request))
         return false;
+    // Events keep the connection from counting as silent, but they are no answer: a server whose
+    // event pump runs while its request handling is stuck must not hold the caller's thread. Only
+    // the reply's own bytes coming in (a long listing) move this deadline.
+    Clock::time_point replyBy = Clock::now() + silenceLimit;
     while (!replyArrived) {
         StartAwaiting();
-        if (!ReadSome(Clock::time_point::max()) && !replyArrived)
+        if (!ReadSome(replyBy) && !replyArrived)
             return false;
+        if (replyArrived)
+            break;
+        if (ReplyArriving())
+            replyBy = std::max(replyBy, lastHeard + silenceLimit);
+        if (Clock::now() >= replyBy) {
+            Lose();
+            return false;
+        }
     }
     out.swap(reply);
     reply.clear();
     return true;
+}
+
+bool ZoapiSession::ReplyArriving() const
+{
+    if (awaitedSeq == 0 || received.size() < kLengthSize + kHeaderRest)
+        return false;
+    WireReader header(received.data() + kLengthSize, kHeaderRest);
+    std::uint16_t type = header.U16();
+    header.U16();
+    return (type & kReplyBit) && header.U32() == awaitedSeq;
 }
 
 int ZoapiSession::Deliver()

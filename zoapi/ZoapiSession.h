@@ -118,6 +118,8 @@ private:
     bool TakeFrames();
     /// Handles one complete frame body; false on a frame that breaks the protocol.
     bool TakeFrame(const std::uint8_t* body, std::size_t size);
+    /// True when the frame being received is the awaited reply, still incomplete.
+    bool ReplyArriving() const;
     /// Starts the silence clock unless it already runs.
     void StartAwaiting();
     /// Time at which the silence limit runs out, or max() when nothing is awaited.

@@ -14,6 +14,19 @@
 FakePeer::FakePeer(std::vector<std::uint8_t> bytes, Answer reply, bool closeAfter)
     : opening(std::move(bytes)), answer(std::move(reply)), closeAfterOpening(closeAfter)
 {
+    Listen();
+}
+
+FakePeer::FakePeer(std::vector<std::uint8_t> bytes, Answer reply, std::vector<std::uint8_t> chatterFrame,
+                   int chatterCount)
+    : opening(std::move(bytes)), answer(std::move(reply)), closeAfterOpening(false), chatter(std::move(chatterFrame)),
+      chatterLeft(chatterCount)
+{
+    Listen();
+}
+
+void FakePeer::Listen()
+{
     listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -38,6 +51,16 @@ unsigned short FakePeer::Port() const
     return port;
 }
 
+bool FakePeer::ClientHungUp() const
+{
+    return hungUp;
+}
+
+bool FakePeer::ChatterRanOut() const
+{
+    return chatterLeft <= 0;
+}
+
 void FakePeer::Serve()
 {
     pollfd p{listener, POLLIN, 0};
@@ -55,14 +78,22 @@ void FakePeer::Serve()
         return;
     }
     std::vector<std::uint8_t> in;
+    auto nextChatter = std::chrono::steady_clock::now();
     while (!stop) {
+        if (!chatter.empty() && chatterLeft > 0 && std::chrono::steady_clock::now() >= nextChatter) {
+            ::send(client, chatter.data(), chatter.size(), MSG_NOSIGNAL);
+            --chatterLeft;
+            nextChatter += std::chrono::milliseconds(100);
+        }
         pollfd c{client, POLLIN, 0};
         if (::poll(&c, 1, 20) <= 0)
             continue;
         std::uint8_t chunk[4096];
         ssize_t n = ::recv(client, chunk, sizeof chunk, 0);
-        if (n <= 0)
+        if (n <= 0) {
+            hungUp = true;
             break;
+        }
         in.insert(in.end(), chunk, chunk + n);
         while (in.size() >= 12) {
             std::uint32_t length = in[0] | (in[1] << 8) | (in[2] << 16) | (static_cast<std::uint32_t>(in[3]) << 24);

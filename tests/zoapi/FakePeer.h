@@ -16,6 +16,8 @@ public:
 
     /// Listens on a free port; the client gets `opening` as soon as it connects.
     FakePeer(std::vector<std::uint8_t> opening, Answer answer = nullptr, bool closeAfterOpening = false);
+    /// Listens like the above, and also sends `chatter` every 100 ms, `chatterCount` times at most.
+    FakePeer(std::vector<std::uint8_t> opening, Answer answer, std::vector<std::uint8_t> chatter, int chatterCount);
     /// Stops the peer's thread and closes its sockets.
     ~FakePeer();
     FakePeer(const FakePeer&) = delete;
@@ -23,8 +25,14 @@ public:
 
     /// Port the peer listens on.
     unsigned short Port() const;
+    /// True once the client has closed its end.
+    bool ClientHungUp() const;
+    /// True once all the chatter has been sent.
+    bool ChatterRanOut() const;
 
 private:
+    /// Binds the listener to a free loopback port and starts the peer's thread.
+    void Listen();
     /// Body of the peer's thread.
     void Serve();
 
@@ -38,6 +46,12 @@ private:
     Answer answer;
     /// Hang up right after the opening bytes.
     bool closeAfterOpening;
+    /// Sent every 100 ms while the client is connected; empty for none.
+    std::vector<std::uint8_t> chatter;
+    /// How many more times `chatter` is sent.
+    std::atomic<int> chatterLeft{0};
+    /// Set when the client closed its end.
+    std::atomic<bool> hungUp{false};
     /// Tells the thread to end.
     std::atomic<bool> stop{false};
     /// Runs Serve.

@@ -161,6 +161,26 @@ TEST(ComponentZoapiWire, LyingOrMissingRepliesFailTheCall)
     EXPECT_EQ(ZOAPI_GetSocket(client.handle), -1);
 }
 
+// A server whose request handling is stuck while its event pump still runs is a hung server: a
+// call waiting for its reply gives up after the silence limit even though events keep coming,
+// and those events are still delivered afterwards, not dropped.
+TEST(ComponentZoapiWire, UnansweredRequestFailsWhileEventsKeepComing)
+{
+    // Event 3 every 100 ms for 30 s, far beyond the 1 s limit; no reply to anything.
+    FakePeer peer(Greeting(), nullptr, EventFrame(ZOAPI_EVENT_CONFIG_CHANGED, 0, {}), 300);
+    TestClient client;
+    ASSERT_EQ(ZOAPI_SetTimeout(client.handle, 1), 0);
+    ASSERT_EQ(ZOAPI_Open(client.handle, "127.0.0.1", peer.Port()), 0);
+    ASSERT_GE(client.WaitForEvent(ZOAPI_EVENT_CONNECTED), 0);
+
+    EXPECT_EQ(ZOAPI_NumCameras(client.handle), 0u);
+    EXPECT_EQ(ZOAPI_GetSocket(client.handle), -1);
+    ASSERT_TRUE(WaitUntil([&] { return peer.ClientHungUp(); }, std::chrono::seconds(60)));
+    EXPECT_FALSE(peer.ChatterRanOut()) << "the call waited for as long as the server kept talking";
+    EXPECT_GE(client.WaitForEvent(ZOAPI_EVENT_CONFIG_CHANGED), 0);
+    EXPECT_TRUE(client.WaitForSelectFailure());
+}
+
 // A peer that hung up is noticed on the sending side too: the call fails, the link counts as
 // lost, and no further write can reach the dead socket and raise SIGPIPE in the daemon.
 TEST(ComponentZoapiWire, WritingToAPeerThatHungUpRaisesNoSignal)
