@@ -16,6 +16,14 @@ ZoapiSession* SessionOf(ZOAPI_HANDLE handle)
     return session && session->IsValid() ? session : nullptr;
 }
 
+/// The answer of a text call on an unusable handle: an empty text where the caller has room, and -1.
+int NoText(char* buffer, int size)
+{
+    if (buffer && size > 0)
+        buffer[0] = '\0';
+    return -1;
+}
+
 }  // namespace
 
 extern "C" {
@@ -136,33 +144,24 @@ unsigned int ZOAPI_GetEventLinkId(ZOAPI_HANDLE handle, unsigned int index)
 int ZOAPI_GetCameraName(ZOAPI_HANDLE handle, unsigned int cameraId, char* buffer, int size)
 {
     ZoapiSession* s = SessionOf(handle);
-    if (!s) {
-        if (buffer && size > 0)
-            buffer[0] = '\0';
-        return -1;
-    }
+    if (!s)
+        return NoText(buffer, size);
     return s->CameraText(cameraId, false, buffer, size);
 }
 
 int ZOAPI_GetDeviceIP(ZOAPI_HANDLE handle, unsigned int cameraId, char* buffer, int size)
 {
     ZoapiSession* s = SessionOf(handle);
-    if (!s) {
-        if (buffer && size > 0)
-            buffer[0] = '\0';
-        return -1;
-    }
+    if (!s)
+        return NoText(buffer, size);
     return s->CameraText(cameraId, true, buffer, size);
 }
 
 int ZOAPI_GetSoftTriggerGuid(ZOAPI_HANDLE handle, unsigned int triggerId, char* buffer, int size)
 {
     ZoapiSession* s = SessionOf(handle);
-    if (!s) {
-        if (buffer && size > 0)
-            buffer[0] = '\0';
-        return -1;
-    }
+    if (!s)
+        return NoText(buffer, size);
     return s->SoftTriggerGuid(triggerId, buffer, size);
 }
 
