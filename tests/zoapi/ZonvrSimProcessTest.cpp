@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,20 @@ extern char** environ;
 
 namespace {
 
-// Runs `args` with stdout to a pipe; returns the child's pid and the pipe's read end.
+// The command that runs this build's programs, words separated by blanks: empty when the host runs
+// them itself, qemu-i386 for the 32-bit build on a kernel without 32-bit support. Inside the
+// emulator an exec goes to the host kernel, so the simulator has to be started through it too.
+std::vector<std::string> EmulatorWords()
+{
+    std::vector<std::string> words;
+    std::istringstream text(ZONVR_SIM_EMULATOR);
+    for (std::string word; text >> word;)
+        words.push_back(word);
+    return words;
+}
+
+// Runs `args` (through the emulator, if any) with stdout to a pipe; returns the child's pid and
+// the pipe's read end.
 pid_t Spawn(const std::vector<std::string>& args, int& out)
 {
     int pipeFds[2];
@@ -31,8 +45,10 @@ pid_t Spawn(const std::vector<std::string>& args, int& out)
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+    std::vector<std::string> command = EmulatorWords();
+    command.insert(command.end(), args.begin(), args.end());
     std::vector<char*> argv;
-    for (const auto& a : args)
+    for (const auto& a : command)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     pid_t pid = -1;
