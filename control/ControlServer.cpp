@@ -1,5 +1,7 @@
 #include "control/ControlServer.h"
 
+#include <boost/asio/post.hpp>
+
 #include "camera/TrackCamera.h"
 #include "control/ControlSession.h"
 
@@ -59,6 +61,13 @@ void ControlServer::HandleAccept(const boost::system::error_code& error)
 }
 
 void ControlServer::SendCamera(const std::string& address, uint32_t, bool flag)
+{
+    // The hand-over writes to a session, and a write may end the session and close its socket:
+    // that belongs on the event loop, which owns every socket, never on a recording-server thread.
+    boost::asio::post(ioService, [this, address, flag] { HandleSendCamera(address, flag); });
+}
+
+void ControlServer::HandleSendCamera(const std::string& address, bool flag)
 {
     std::lock_guard<std::recursive_mutex> guard(lock);
     if (ChoosingSession == 0 || cameras.find(address) == cameras.end())

@@ -23,7 +23,10 @@ class TrackCamera;
 /// Everything shared between the event loop and the recording-server threads (the registry, the
 /// pending choice, the sessions' selected cameras and writes, the cameras' recording-server
 /// fields) is guarded by one lock. Every public operation takes it; the sessions' completions
-/// take it too, and call back into the server while holding it, hence a recursive lock.
+/// take it too, and call back into the server while holding it, hence a recursive lock. Sockets
+/// belong to the event loop alone: a camera handed over from a recording-server thread is posted
+/// there, and the camera-id, camera-name and trigger operations hold the lock only to read or
+/// write those fields.
 class ControlServer
 {
 public:
@@ -44,7 +47,8 @@ public:
     /// Gives the camera at address to the session that asked for the next choice: it gets the
     /// camera message with flag "1" (operator) or "0" (recording server) and looks at that camera
     /// from then on. Nothing happens while nobody is choosing; a choosing session that has ended
-    /// gets nothing and the choice stays pending. The id is not used. Any thread.
+    /// gets nothing and the choice stays pending. The id is not used. Any thread: the hand-over
+    /// itself runs on the event loop, after whatever is queued there already.
     void SendCamera(const std::string& address, uint32_t id, bool flag);
     /// Tells every session looking at the camera at address who holds control of it: the holder
     /// "You have control", everyone else the holder's user name (empty when the holder has gone).
@@ -102,6 +106,8 @@ private:
     void StartAccept();
     /// Starts and registers the accepted session, or discards it; then accepts the next one.
     void HandleAccept(const boost::system::error_code& error);
+    /// SendCamera on the event loop: hands the camera at address to the choosing session.
+    void HandleSendCamera(const std::string& address, bool flag);
     /// Sends session the camera message for the camera at address, with flag "1" (operator) or
     /// "0" (recording server), and makes it the camera the session looks at.
     void GiveCamera(ControlSession& session, const std::string& address, bool flag);

@@ -11,6 +11,7 @@
 #include "camera/CameraMap.h"
 #include "camera/TrackCamera.h"
 #include "control/ControlServer.h"
+#include "nvr/NVRConnection.h"
 #include "nvr/NvrMap.h"
 #include "service/Daemonize.h"
 #include "service/LoadConfig.h"
@@ -33,11 +34,17 @@ int main()
             std::exit(-1);
         }
 
-        boost::thread_group threads;
+        // Like the registries, the thread group and the server live until the process ends:
+        // the connection threads use them to the last.
+        boost::thread_group& threads = *new boost::thread_group;
         // Its always-outstanding accept keeps the event loop running for the life of the process.
-        ControlServer server(ioService, ClientAddress, ClientPort, cameras, users);
+        ControlServer& server = *new ControlServer(ioService, ClientAddress, ClientPort, cameras, users);
         for (auto& entry : cameras)
             server.AttachCamera(*entry.second);
+        for (auto& entry : nvrs)
+            entry.second->controlServer = &server;
+        for (auto& entry : nvrs)
+            threads.add_thread(entry.second->Start());
 
         boost::system::error_code error;
         ioService.run(error);
@@ -48,7 +55,9 @@ int main()
     catch (const std::exception& exception)
     {
         gLog.BeginLine() << "Exception: " << exception.what();
-        return 1;
+        // Connection threads may still be running on the event loop's objects and the
+        // registries in this frame: end here rather than unwind them under those threads.
+        std::_Exit(1);
     }
     return 0;
 }
