@@ -2,6 +2,8 @@
 // serves operators; run under ThreadSanitizer.
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 #include "ControlFixture.h"
 
@@ -58,4 +60,63 @@ TEST_F(ComponentControlThreads, RecordingServerCallsWhileOperatorsSteer)
 
     // Both sessions still answer.
     EXPECT_EQ(2u, server->SessionCount());
+}
+
+TEST_F(ComponentControlThreads, AChooserThatStopsReadingIsDroppedByHandOversFromAnotherThread)
+{
+    AddUnreachableCamera("127.0.0.1", 3);
+    StartServer();
+    const std::string name(255, 'n');
+    server->SetCameraName("127.0.0.1", name);
+    auto sleeper = Connect("127.0.0.1", 0, 4096);
+    auto reader = Connect();
+
+    // The link's thread hands over one camera for each CHOOSE of the sleeper, which never reads:
+    // its queue passes the bound inside a hand-over while the event loop is writing to it.
+    std::mutex mutex;
+    std::condition_variable wake;
+    int asked = 0;
+    int handed = 0;
+    bool stop = false;
+    std::thread link([&] {
+        std::unique_lock<std::mutex> guard(mutex);
+        while (!stop)
+        {
+            wake.wait(guard, [&] { return stop || asked > handed; });
+            if (asked > handed)
+            {
+                server->SendCamera("127.0.0.1", 1, false);
+                ++handed;
+                wake.notify_all();
+            }
+        }
+    });
+    const std::string dropped = "Dropping session with TolvexControl user  at 127.0.0.1: client is not reading";
+    int rounds = 0;
+    while (CountLines(dropped) == 0 && rounds < 100000)
+    {
+        sleeper->Write("CHOOSE");
+        std::unique_lock<std::mutex> guard(mutex);
+        ++asked;
+        wake.notify_all();
+        wake.wait(guard, [&] { return handed == asked; });
+        guard.unlock();
+        Settle();
+        ++rounds;
+    }
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        stop = true;
+        wake.notify_all();
+    }
+    link.join();
+    EXPECT_EQ(1, CountLines(dropped));
+    EXPECT_GT(rounds, static_cast<int>(ControlSession::kMaxQueuedBytes / (name.size() + 20)));
+    EXPECT_TRUE(sleeper->WaitClosed(std::chrono::milliseconds(20000)));
+    EXPECT_EQ(1u, server->SessionCount());
+
+    reader->Write("CHOOSE");
+    server->SendCamera("127.0.0.1", 1, false);
+    const std::string camera = "0CAMERA\t127.0.0.1\t3\t" + name;
+    EXPECT_EQ(camera, reader->ReceiveLike(camera));
 }
