@@ -70,6 +70,18 @@ TEST_F(ComponentControlThreads, AChooserThatStopsReadingIsDroppedByHandOversFrom
     server->SetCameraName("127.0.0.1", name);
     auto sleeper = Connect("127.0.0.1", 0, 4096);
     auto reader = Connect();
+    const std::string camera = "0CAMERA\t127.0.0.1\t3\t" + name;
+
+    // A hand-over from another thread is written by the event loop: while the loop is busy,
+    // nothing reaches the chooser.
+    reader->Write("CHOOSE");
+    {
+        const auto release = HoldLoop();
+        std::thread([&] { server->SendCamera("127.0.0.1", 1, false); }).join();
+        EXPECT_EQ("", reader->Receive(1, std::chrono::milliseconds(200)));
+        release->set_value();
+    }
+    EXPECT_EQ(camera, reader->ReceiveLike(camera));
 
     // The link's thread hands over one camera for each CHOOSE of the sleeper, which never reads:
     // its queue passes the bound inside a hand-over while the event loop is writing to it.
@@ -117,6 +129,5 @@ TEST_F(ComponentControlThreads, AChooserThatStopsReadingIsDroppedByHandOversFrom
 
     reader->Write("CHOOSE");
     server->SendCamera("127.0.0.1", 1, false);
-    const std::string camera = "0CAMERA\t127.0.0.1\t3\t" + name;
     EXPECT_EQ(camera, reader->ReceiveLike(camera));
 }
