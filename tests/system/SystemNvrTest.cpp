@@ -159,7 +159,9 @@ TEST(SystemNvrHandOver, AFiredTriggerHandsItsCameraToTheChoosingOperatorOnly)
                         "trigger 52 \"Door\" \"DOOR_17\"\n"
                         "trigger 53 \"Tolvex Control\" \"TOLVEX_999\"\n");
     ASSERT_TRUE(sim.Running());
-    NvrSite site(NvrSite::Server(sim, NvrSite::NetworkCamera("127.0.0.5", 1) + NvrSite::AnalogCamera("7", 2)));
+    // The third camera is not on the server: its id stays 0, which no trigger may stand for.
+    NvrSite site(NvrSite::Server(sim, NvrSite::NetworkCamera("127.0.0.5", 1) + NvrSite::AnalogCamera("7", 2) +
+                                          NvrSite::NetworkCamera("127.0.0.9", 3)));
     ASSERT_TRUE(Provisioned(site, sim));
     const std::string lobby = std::to_string(sim.TriggerId("TOLVEX_17"));
     const std::string yard = std::to_string(sim.TriggerId("TOLVEX_7"));
