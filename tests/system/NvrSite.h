@@ -124,6 +124,7 @@ public:
     bool started = false;
 
 private:
+    /// A <User> element with priority 1 whose password is its name.
     static std::string User(const std::string& name)
     {
         return "<User Name=\"" + name + "\" Password=\"" + name + "\" Priority=\"1\"/>";
