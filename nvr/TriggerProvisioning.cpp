@@ -103,6 +103,16 @@ std::string TriggerProvisioning::GuidFor(uint32_t cameraId)
 void TriggerProvisioning::RebuildTriggerMap(ZOAPI_HANDLE handle, ControlServer& controlServer)
 {
     triggerMap.clear();
+    triggersOfCamera.clear();
+    // The first track camera, in CameraMap order, that this server knows under each id.
+    std::map<uint32_t, CameraMap::const_iterator> cameraOfId;
+    for (auto entry = cameras.begin(); entry != cameras.end(); ++entry)
+    {
+        const uint32_t cameraId = directory.IdOf(entry->first);
+        if (cameraId != 0)
+            cameraOfId.emplace(cameraId, entry);
+    }
+
     const unsigned int count = ZOAPI_NumSoftTriggers(handle);
     for (unsigned int index = 0; index < count; ++index)
     {
@@ -118,15 +128,14 @@ void TriggerProvisioning::RebuildTriggerMap(ZOAPI_HANDLE handle, ControlServer& 
         if (separator == nullptr || !ScanUnsigned(separator + 1, cameraId) || cameraId == 0)
             continue;
 
-        for (const auto& entry : cameras)
-        {
-            if (directory.IdOf(entry.first) != cameraId)
-                continue;
-            triggerMap[triggerId] = entry.second;
-            controlServer.SetSoftTriggerId(entry.first, triggerId);
-            break;
-        }
+        const auto camera = cameraOfId.find(cameraId);
+        if (camera == cameraOfId.end())
+            continue;
+        triggerMap[triggerId] = camera->second->second;
+        controlServer.SetSoftTriggerId(camera->second->first, triggerId);
     }
+    for (const auto& trigger : triggerMap)
+        triggersOfCamera[directory.IdOf(trigger.second->address)].push_back(trigger.first);
 }
 
 void TriggerProvisioning::CreateMissingTriggers(ZOAPI_HANDLE handle, ControlServer& controlServer)
@@ -137,10 +146,7 @@ void TriggerProvisioning::CreateMissingTriggers(ZOAPI_HANDLE handle, ControlServ
         const uint32_t cameraId = directory.IdOf(entry.first);
         if (cameraId == 0)
             continue;
-        bool hasTrigger = false;
-        for (const auto& trigger : triggerMap)
-            hasTrigger = hasTrigger || directory.IdOf(trigger.second->address) == cameraId;
-        if (hasTrigger)
+        if (triggersOfCamera.count(cameraId) != 0)
             continue;
 
         const std::string guid = GuidFor(cameraId);
@@ -191,17 +197,18 @@ void TriggerProvisioning::UpdateAssociation(ZOAPI_HANDLE handle, const std::stri
         FillNewAssociation(association, cameraId);
     }
 
+    const auto triggers = triggersOfCamera.find(cameraId);
+    if (triggers == triggersOfCamera.end())
+        return;
     bool appended = false;
-    for (const auto& trigger : triggerMap)
+    for (const uint32_t triggerId : triggers->second)
     {
-        if (directory.IdOf(trigger.second->address) != cameraId)
-            continue;
         bool listed = false;
         for (const ZOAPI_ASSOCIATION_ENTRY& listedEntry : association.entries)
-            listed = listed || listedEntry.softTriggerId == trigger.first;
+            listed = listed || listedEntry.softTriggerId == triggerId;
         if (listed)
             continue;
-        association.entries.push_back(NewEntry(static_cast<uint32_t>(association.entries.size() + 1), trigger.first));
+        association.entries.push_back(NewEntry(static_cast<uint32_t>(association.entries.size() + 1), triggerId));
         WriteAssociation(handle, association);
         appended = true;
     }

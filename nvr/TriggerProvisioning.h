@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "camera/CameraMap.h"
 #include "nvr/zoapi.h"
@@ -65,6 +66,9 @@ private:
     const CameraDirectory& directory;
     /// This server's triggers that belong to track cameras, by trigger id.
     std::map<uint32_t, TrackCamera*> triggerMap;
+    /// The same triggers by this server's camera id, each list in ascending trigger id; rebuilt
+    /// with triggerMap, so that a pass stays linear in the number of cameras.
+    std::map<uint32_t, std::vector<uint32_t>> triggersOfCamera;
     /// Set by the creation acknowledgement; cleared before each creation.
     std::atomic<bool> triggerAcknowledged{true};
 };
