@@ -1,9 +1,13 @@
 // Operator control through the real daemon: the latency of one operator frame to a fake camera
-// beside socat relaying the same traffic, the relay rate with 100 operators on 100 cameras,
-// and the daemon's resident memory with many idle sessions. Needs root (the daemon runs in a
-// private mount namespace, as in the system tests) and socat.
+// beside socat relaying the same traffic; the relay rate with 100 operators on 100 cameras, with
+// a growing number of idle sessions connected beside them, each run right after the same load
+// through a plain epoll relay (bench/EpollRelay.h, in a process of its own); and the daemon's
+// resident memory with the idle sessions. Needs root (the daemon runs in a private mount
+// namespace, as in the system tests) and socat.
 //
-//   control_relay_bench [frames] [sessions]
+//   control_relay_bench [frames] [idle sessions, ascending, comma-separated] [seconds per rate]
+//
+// Defaults: 100000 frames, idle sessions 0,2000,10000, 5 seconds.
 
 #include <signal.h>
 #include <sys/epoll.h>
@@ -14,12 +18,15 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "../tests/control/OperatorClient.h"
 #include "DaemonRig.h"
+#include "EpollRelay.h"
 
 namespace
 {
@@ -27,6 +34,24 @@ namespace
 using Clock = std::chrono::steady_clock;
 
 const std::string kYouHaveControl = "#0000F0 You have control";
+/// Operators op1 to op<kUsers> have priorities 1 to kUsers, so each rate run outranks the last
+/// run's holders, whose lock has not run out yet.
+const int kUsers = 16;
+
+/// CPU time (user and system) that pid has used so far, in seconds; 0 when unknown.
+double CpuSeconds(pid_t pid)
+{
+    const std::string stat = rig::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    // Fields 14 and 15 (utime, stime) follow the command name in parentheses.
+    std::stringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string skipped;
+    for (int field = 3; field < 14; ++field)
+        fields >> skipped;
+    double user = 0;
+    double system = 0;
+    fields >> user >> system;
+    return (user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
 
 /// Resident memory of pid in KiB, from /proc; -1 when unknown.
 long ResidentKiB(pid_t pid)
@@ -48,9 +73,11 @@ std::string Config(uint16_t controlPort, const std::vector<uint16_t>& cameraPort
     for (std::size_t i = 0; i < cameraPorts.size(); ++i)
         cameras += "<Camera Address=\"127.0.20." + std::to_string(i + 1) + "\" Port=\"" +
                    std::to_string(cameraPorts[i]) + "\" PelcoNumber=\"" + std::to_string(i + 1) + "\"/>";
-    return "<zoTolvex><Options ClientPort=\"" + std::to_string(controlPort) +
-           "\"/><TolvexControl LockTime=\"5\"><User Name=\"op\" Password=\"\" Priority=\"1\"/></TolvexControl>"
-           "<NVR Address=\"127.0.0.1\" Port=\"" + std::to_string(rig::FreePort()) +
+    std::string users;
+    for (int i = 1; i <= kUsers; ++i)
+        users += "<User Name=\"op" + std::to_string(i) + "\" Password=\"\" Priority=\"" + std::to_string(i) + "\"/>";
+    return "<zoTolvex><Options ClientPort=\"" + std::to_string(controlPort) + "\"/><TolvexControl LockTime=\"5\">" +
+           users + "</TolvexControl><NVR Address=\"127.0.0.1\" Port=\"" + std::to_string(rig::FreePort()) +
            "\" Login=\"a\" Password=\"b\">" + cameras + "</NVR></zoTolvex>";
 }
 
@@ -86,9 +113,25 @@ Latency Measure(OperatorClient& client, FakeCamera& camera, int frames, uint8_t 
     return {samples[samples.size() / 2], samples[samples.size() * 99 / 100]};
 }
 
-/// 100 operators, each steering its own camera: a frame, then its control message, then the
-/// next frame. Returns relayed frames per second over seconds.
-double RelayRate(uint16_t port, std::vector<std::unique_ptr<FakeCamera>>& cameras, double seconds)
+/// Brings operator index of a rate run to the point where its frame has gone out and its
+/// "You have control" has come back; false when the relay answered otherwise.
+using Setup = std::function<bool(OperatorClient& client, int index)>;
+
+/// One timed run through a relay.
+struct Rate
+{
+    /// Relayed frames per second.
+    double frames;
+    /// CPU time the relay process used per relayed frame, in µs.
+    double relayMicros;
+    /// Share of one core that the benchmark's own client used.
+    double clientLoad;
+};
+
+/// 100 operators, each steering its own camera through the relay process relay: a frame, then
+/// its control message, then the next frame, over seconds.
+Rate RelayRate(pid_t relay, uint16_t port, std::vector<std::unique_ptr<FakeCamera>>& cameras, double seconds,
+               const Setup& setup)
 {
     const int count = static_cast<int>(cameras.size());
     std::vector<std::unique_ptr<OperatorClient>> clients;
@@ -96,26 +139,20 @@ double RelayRate(uint16_t port, std::vector<std::unique_ptr<FakeCamera>>& camera
     for (int i = 0; i < count; ++i)
     {
         clients.push_back(std::make_unique<OperatorClient>(port));
-        OperatorClient& client = *clients.back();
-        client.Receive(("SESSION " + std::to_string(client.LocalPort())).size());
-        // Priority 1 outranks the anonymous latency client that may still hold camera 1.
-        client.Login("op", "");
-        client.Write(Frame(static_cast<uint8_t>(i + 1)));
-        const std::string camera = "1CAMERA\t127.0.20." + std::to_string(i + 1) + "\t" + std::to_string(i + 1);
-        if (client.Receive(camera.size() + kYouHaveControl.size()) != camera + kYouHaveControl)
+        if (!setup(*clients.back(), i))
             std::fprintf(stderr, "operator %d did not get its camera\n", i);
         cameras[i]->Receive(7);
         epoll_event event{};
         event.events = EPOLLIN;
         event.data.u32 = static_cast<uint32_t>(i);
-        epoll_ctl(poller, EPOLL_CTL_ADD, client.Descriptor(), &event);
-        event.data.u32 = static_cast<uint32_t>(count + i);
-        epoll_ctl(poller, EPOLL_CTL_ADD, cameras[i]->Descriptor(), &event);
+        epoll_ctl(poller, EPOLL_CTL_ADD, clients.back()->Descriptor(), &event);
     }
 
     // Each operator keeps one frame in flight; the next goes when its control message is in.
     std::vector<std::size_t> pending(count, 0);
     long relayed = 0;
+    const double relayStart = CpuSeconds(relay);
+    const double clientStart = CpuSeconds(getpid());
     const auto start = Clock::now();
     const auto end = start + std::chrono::duration<double>(seconds);
     for (int i = 0; i < count; ++i)
@@ -128,12 +165,6 @@ double RelayRate(uint16_t port, std::vector<std::unique_ptr<FakeCamera>>& camera
         for (int e = 0; e < ready; ++e)
         {
             const int index = static_cast<int>(events[e].data.u32);
-            if (index >= count)
-            {
-                if (read(cameras[index - count]->Descriptor(), chunk, sizeof chunk) <= 0)
-                    epoll_ctl(poller, EPOLL_CTL_DEL, cameras[index - count]->Descriptor(), nullptr);
-                continue;
-            }
             const ssize_t got = read(clients[index]->Descriptor(), chunk, sizeof chunk);
             if (got <= 0)
             {
@@ -146,11 +177,41 @@ double RelayRate(uint16_t port, std::vector<std::unique_ptr<FakeCamera>>& camera
                 pending[index] -= kYouHaveControl.size();
                 ++relayed;
                 clients[index]->Write(Frame(static_cast<uint8_t>(index + 1)));
+                // The cameras' bytes are taken now and then rather than one read per frame, so that
+                // the client's own work limits the fastest relay as little as it can.
+                if (relayed % 4096 == 0)
+                {
+                    for (auto& camera : cameras)
+                        recv(camera->Descriptor(), chunk, sizeof chunk, MSG_DONTWAIT);
+                }
             }
         }
     }
+    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    const double relayCpu = CpuSeconds(relay) - relayStart;
+    const double clientCpu = CpuSeconds(getpid()) - clientStart;
+    // Whatever is still on its way belongs to this run: the next run starts from quiet sockets.
+    for (int i = 0; i < count; ++i)
+        cameras[i]->Receive(1 << 20, std::chrono::milliseconds(20));
     close(poller);
-    return relayed / std::chrono::duration<double>(Clock::now() - start).count();
+    return {relayed / elapsed, relayed > 0 ? relayCpu * 1e6 / relayed : 0, clientCpu / elapsed};
+}
+
+/// The idle-session counts of the command line, ascending.
+std::vector<int> IdleCounts(const char* text)
+{
+    std::vector<int> counts;
+    std::stringstream list(text);
+    for (std::string item; std::getline(list, item, ',');)
+        counts.push_back(std::atoi(item.c_str()));
+    std::sort(counts.begin(), counts.end());
+    return counts;
+}
+
+/// One loopback address per 250 idle sessions, from 127.0.30.1 on.
+std::string IdleAddress(int index)
+{
+    return "127.0." + std::to_string(30 + index / 250) + "." + std::to_string(1 + index % 250);
 }
 
 } // namespace
@@ -158,11 +219,35 @@ double RelayRate(uint16_t port, std::vector<std::unique_ptr<FakeCamera>>& camera
 int main(int argc, char** argv)
 {
     const int frames = argc > 1 ? std::atoi(argv[1]) : 100000;
-    const int sessions = argc > 2 ? std::atoi(argv[2]) : 10000;
+    const std::vector<int> idleCounts = IdleCounts(argc > 2 ? argv[2] : "0,2000,10000");
+    const double seconds = argc > 3 ? std::atof(argv[3]) : 5.0;
+    const int sessions = idleCounts.empty() ? 0 : idleCounts.back();
     rlimit files{};
     getrlimit(RLIMIT_NOFILE, &files);
     files.rlim_cur = std::min<rlim_t>(files.rlim_max, static_cast<rlim_t>(2 * sessions + 1024));
     setrlimit(RLIMIT_NOFILE, &files);
+
+    // The epoll relay first, in a process of its own with cameras of its own on 127.0.21.n, so
+    // that it takes no descriptor of the daemon's run.
+    std::vector<std::unique_ptr<FakeCamera>> floorCameras;
+    std::vector<std::pair<std::string, uint16_t>> floorEndpoints;
+    for (int i = 0; i < 100; ++i)
+    {
+        floorCameras.push_back(std::make_unique<FakeCamera>("127.0.21." + std::to_string(i + 1)));
+        floorEndpoints.emplace_back("127.0.21." + std::to_string(i + 1), floorCameras.back()->Port());
+    }
+    const uint16_t floorPort = rig::FreePort();
+    const pid_t floor = fork();
+    if (floor == 0)
+    {
+        EpollRelay relay;
+        if (!relay.Open(floorPort, floorEndpoints))
+            _exit(1);
+        relay.Run();
+        _exit(0);
+    }
+    for (auto& camera : floorCameras)
+        camera->Accept();
 
     std::vector<std::unique_ptr<FakeCamera>> cameras;
     std::vector<uint16_t> cameraPorts;
@@ -179,6 +264,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "the daemon did not start\n");
         return 1;
     }
+    std::printf("daemon pid %d, epoll relay pid %d\n", daemon.Pid(), floor);
+    std::fflush(stdout);
     for (auto& camera : cameras)
         camera->Accept();
     const long idleKiB = ResidentKiB(daemon.Pid());
@@ -212,24 +299,50 @@ int main(int argc, char** argv)
     kill(socat, SIGTERM);
     waitpid(socat, nullptr, 0);
 
-    const double rate = RelayRate(port, cameras, 5.0);
+    std::printf("frames per latency run          %d\n", frames);
+    std::printf("zoTolvex latency median / p99   %.1f / %.1f us\n", daemonLatency.median, daemonLatency.p99);
+    std::printf("socat latency median / p99      %.1f / %.1f us\n", socatLatency.median, socatLatency.p99);
+    std::printf("median ratio zoTolvex/socat     %.2f\n", daemonLatency.median / socatLatency.median);
+    std::printf("resident, 100 cameras           %ld KiB\n", idleKiB);
+    std::fflush(stdout);
 
-    // Idle sessions: each connects, takes its session number and stays.
+    const Setup floorSetup = [](OperatorClient& client, int index) {
+        client.Write(Frame(static_cast<uint8_t>(index + 1)));
+        return client.ReceiveLike(kYouHaveControl) == kYouHaveControl;
+    };
+    int run = 0;
+    const Setup daemonSetup = [&run](OperatorClient& client, int index) {
+        client.Receive(("SESSION " + std::to_string(client.LocalPort())).size());
+        client.Login("op" + std::to_string(run), "");
+        client.Write(Frame(static_cast<uint8_t>(index + 1)));
+        const std::string camera =
+            "1CAMERA\t127.0.20." + std::to_string(index + 1) + "\t" + std::to_string(index + 1) + kYouHaveControl;
+        return client.ReceiveLike(camera) == camera;
+    };
+
+    // Idle sessions: each connects, takes its session number and stays; operators connect after
+    // them, so none of them shares an operator's number and takes its registry entry.
     std::vector<std::unique_ptr<OperatorClient>> idle;
-    for (int i = 0; i < sessions; ++i)
+    for (const int count : idleCounts)
     {
-        idle.push_back(std::make_unique<OperatorClient>(port, "127.0." + std::to_string(30 + i / 250) + "." +
-                                                                  std::to_string(1 + i % 250)));
-        idle.back()->Receive(("SESSION " + std::to_string(idle.back()->LocalPort())).size());
+        while (static_cast<int>(idle.size()) < count)
+        {
+            idle.push_back(std::make_unique<OperatorClient>(port, IdleAddress(static_cast<int>(idle.size()))));
+            idle.back()->Receive(("SESSION " + std::to_string(idle.back()->LocalPort())).size());
+        }
+        ++run;
+        if (run > kUsers)
+            break;
+        const Rate floorRate = RelayRate(floor, floorPort, floorCameras, seconds, floorSetup);
+        const Rate rate = RelayRate(daemon.Pid(), port, cameras, seconds, daemonSetup);
+        std::printf("%6d idle: epoll relay %6.0f frames/s %5.1f us/frame, zoTolvex %6.0f frames/s %5.1f us/frame, "
+                    "ratio %.2f (client load %.2f / %.2f)\n",
+                    count, floorRate.frames, floorRate.relayMicros, rate.frames, rate.relayMicros,
+                    rate.frames / floorRate.frames, floorRate.clientLoad, rate.clientLoad);
+        std::fflush(stdout);
     }
-    const long sessionsKiB = ResidentKiB(daemon.Pid());
-
-    std::printf("frames per latency run        %d\n", frames);
-    std::printf("zoTolvex latency median / p99 %.1f / %.1f us\n", daemonLatency.median, daemonLatency.p99);
-    std::printf("socat latency median / p99    %.1f / %.1f us\n", socatLatency.median, socatLatency.p99);
-    std::printf("median ratio zoTolvex/socat   %.2f\n", daemonLatency.median / socatLatency.median);
-    std::printf("100 operators on 100 cameras  %.0f frames/s\n", rate);
-    std::printf("resident, 100 cameras         %ld KiB\n", idleKiB);
-    std::printf("resident, %d idle sessions %ld KiB\n", sessions, sessionsKiB);
+    std::printf("resident, %d idle sessions   %ld KiB\n", sessions, ResidentKiB(daemon.Pid()));
+    kill(floor, SIGTERM);
+    waitpid(floor, nullptr, 0);
     return 0;
 }
