@@ -10,6 +10,7 @@
 
 #include <boost/asio.hpp>
 
+#include "CommandLine.h"
 #include "sim/NvrSimulator.h"
 #include "sim/SimWords.h"
 
@@ -17,22 +18,6 @@ using zonvrsim::NvrSimulator;
 using zonvrsim::SimWords;
 
 namespace {
-
-bool ReadPort(const std::string& text, unsigned short& port)
-{
-    unsigned value = 0;
-    if (!SimWords::ToU32(text, value) || value > 65535)
-        return false;
-    port = static_cast<unsigned short>(value);
-    return true;
-}
-
-int Usage()
-{
-    std::cerr << "usage: zonvr-sim [--address A] [--port N] [--control-port N] [--state FILE]\n"
-                 "       zonvr-sim ctl [--address A] [--control-port N] <command...>\n";
-    return 2;
-}
 
 // Sends one control line and prints the answer; exit status 0 for "OK", 1 for "ERR", 2 when the
 // simulator cannot be reached.
@@ -72,32 +57,46 @@ int Control(const std::string& address, unsigned short controlPort, const std::v
 
 int main(int argc, char** argv)
 {
+    namespace po = boost::program_options;
     std::vector<std::string> args(argv + 1, argv + argc);
-    std::string address = "127.0.0.1";
-    unsigned short port = NvrSimulator::kDefaultPort;
-    unsigned short controlPort = NvrSimulator::kDefaultControlPort;
-    std::string stateFile;
-    bool ctl = !args.empty() && args[0] == "ctl";
-    std::size_t i = ctl ? 1 : 0;
-    for (; i < args.size(); ++i) {
-        if (args[i] == "--address" && i + 1 < args.size())
-            address = args[++i];
-        else if (args[i] == "--port" && !ctl && i + 1 < args.size() && ReadPort(args[i + 1], port))
-            ++i;
-        else if (args[i] == "--control-port" && i + 1 < args.size() && ReadPort(args[i + 1], controlPort))
-            ++i;
-        else if (args[i] == "--state" && !ctl && i + 1 < args.size())
-            stateFile = args[++i];
-        else if (ctl)
-            break;
-        else
-            return Usage();
-    }
+    const bool ctl = !args.empty() && args[0] == "ctl";
+    po::variables_map values;
     if (ctl) {
-        if (i >= args.size())
-            return Usage();
-        return Control(address, controlPort, std::vector<std::string>(args.begin() + i, args.end()));
+        // The command's words are passed on as typed, even those that look like options.
+        CommandLine commandLine("zonvr-sim ctl", "zonvr-sim ctl [--address A] [--control-port N] <command...>");
+        commandLine.options.add_options()
+            ("address", po::value<std::string>()->default_value("127.0.0.1"), "the simulator's address")
+            ("control-port", po::value<TcpPort>()->default_value(TcpPort{NvrSimulator::kDefaultControlPort},
+                                                                 std::to_string(NvrSimulator::kDefaultControlPort)),
+             "the simulator's control port, 1-65535");
+        commandLine.wordsEndOptions = true;
+        if (const auto status = commandLine.Parse(std::vector<std::string>(args.begin() + 1, args.end()), values))
+            return *status;
+        if (commandLine.words.empty()) {
+            std::cerr << "zonvr-sim ctl: no command given\nTry 'zonvr-sim ctl --help' for more.\n";
+            return 2;
+        }
+        return Control(values["address"].as<std::string>(), values["control-port"].as<TcpPort>().value,
+                       commandLine.words);
     }
+
+    CommandLine commandLine("zonvr-sim", "zonvr-sim [--address A] [--port N] [--control-port N] [--state FILE]\n"
+                                         "       zonvr-sim ctl [--address A] [--control-port N] <command...>");
+    commandLine.options.add_options()
+        ("address", po::value<std::string>()->default_value("127.0.0.1"), "the address to listen on")
+        ("port", po::value<ListenPort>()->default_value(ListenPort{NvrSimulator::kDefaultPort},
+                                                       std::to_string(NvrSimulator::kDefaultPort)),
+         "the client library's port; 0 picks a free one")
+        ("control-port", po::value<ListenPort>()->default_value(ListenPort{NvrSimulator::kDefaultControlPort},
+                                                               std::to_string(NvrSimulator::kDefaultControlPort)),
+         "the control port; 0 picks a free one")
+        ("state", po::value<std::string>()->default_value(""), "a state file to load at start");
+    if (const auto status = commandLine.Parse(args, values))
+        return *status;
+    const std::string address = values["address"].as<std::string>();
+    const unsigned short port = values["port"].as<ListenPort>().value;
+    const unsigned short controlPort = values["control-port"].as<ListenPort>().value;
+    const std::string stateFile = values["state"].as<std::string>();
 
     // The simulator's thread must not take the termination signals; main waits for them.
     sigset_t stopSignals;

@@ -1,5 +1,7 @@
 #include "OperatorConsole.h"
 
+#include "PelcoFrame.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -7,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <iostream>
@@ -16,38 +19,63 @@
 namespace
 {
 
-/// Pan/tilt/zoom commands by name: command byte 2 and whether data byte 1 (pan) or data byte 2
-/// (tilt) carries the speed.
+/// Pan/tilt/zoom commands by name and their command 2 bits.
 struct Motion
 {
     const char* name;
     uint8_t command2;
-    bool panSpeed;
-    bool tiltSpeed;
 };
 
 const Motion kMotions[] = {
-    {"left", 0x04, true, false},  {"right", 0x02, true, false}, {"up", 0x08, false, true},
-    {"down", 0x10, false, true},  {"zoomin", 0x20, false, false}, {"zoomout", 0x40, false, false},
-    {"stop", 0x00, false, false},
+    {"left", PelcoFrame::kLeft},      {"right", PelcoFrame::kRight},      {"up", PelcoFrame::kUp},
+    {"down", PelcoFrame::kDown},      {"zoomin", PelcoFrame::kZoomIn}, {"zoomout", PelcoFrame::kZoomOut},
+    {"stop", 0x00},
 };
 
 } // namespace
 
 OperatorConsole::OperatorConsole(const std::string& host, uint16_t port, const std::string& label)
-    : socketFd(socket(AF_INET, SOCK_STREAM, 0)), label(label)
+    : socketFd(Connect(host, port)), label(label)
 {
+}
+
+int OperatorConsole::Connect(const std::string& host, uint16_t port)
+{
+    const int socketFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (socketFd < 0)
+        throw std::runtime_error(std::string("cannot open a socket: ") + std::strerror(errno));
     sockaddr_in endpoint{};
     endpoint.sin_family = AF_INET;
     endpoint.sin_port = htons(port);
     if (inet_pton(AF_INET, host.c_str(), &endpoint.sin_addr) != 1)
+    {
+        close(socketFd);
         throw std::runtime_error("not a numeric IPv4 address: " + host);
+    }
     if (connect(socketFd, reinterpret_cast<sockaddr*>(&endpoint), sizeof endpoint) != 0)
-        throw std::runtime_error("cannot connect to " + host + ":" + std::to_string(port) + ": " +
-                                 std::strerror(errno));
+    {
+        const std::string reason = std::strerror(errno);
+        close(socketFd);
+        throw std::runtime_error("cannot connect to " + host + ":" + std::to_string(port) + ": " + reason);
+    }
     // Each command must arrive as a message of its own: the protocol has no delimiter.
     const int on = 1;
     setsockopt(socketFd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    return socketFd;
+}
+
+std::vector<std::string> OperatorConsole::SplitMessages(const std::string& text)
+{
+    std::vector<std::size_t> starts = {0};
+    for (const char* start : {"#0000F0 ", "#F00000 ", "0CAMERA", "1CAMERA"})
+        for (std::size_t at = text.find(start, 1); at != std::string::npos; at = text.find(start, at + 1))
+            starts.push_back(at);
+    std::sort(starts.begin(), starts.end());
+    starts.push_back(text.size());
+    std::vector<std::string> messages;
+    for (std::size_t i = 0; i + 1 < starts.size(); ++i)
+        messages.push_back(text.substr(starts[i], starts[i + 1] - starts[i]));
+    return messages;
 }
 
 OperatorConsole::~OperatorConsole()
@@ -65,14 +93,6 @@ const char* OperatorConsole::Help()
            "  raw HEX...                 send bytes as given, e.g. raw ff 01 00 00 00 00 01\n"
            "  wait MS                    show messages for MS milliseconds\n"
            "  quit\n";
-}
-
-std::vector<uint8_t> OperatorConsole::PelcoFrame(unsigned camera, uint8_t command1, uint8_t command2, uint8_t data1,
-                                                 uint8_t data2)
-{
-    std::vector<uint8_t> frame = {0xFF, static_cast<uint8_t>(camera), command1, command2, data1, data2, 0};
-    frame[6] = static_cast<uint8_t>(frame[1] + frame[2] + frame[3] + frame[4] + frame[5]);
-    return frame;
 }
 
 bool OperatorConsole::Write(const std::vector<uint8_t>& bytes)
@@ -125,8 +145,7 @@ bool OperatorConsole::Execute(const std::string& line)
             continue;
         unsigned camera = 1, speed = 32;
         words >> camera >> speed;
-        const uint8_t value = static_cast<uint8_t>(speed > 63 ? 63 : speed);
-        return Write(PelcoFrame(camera, 0, motion.command2, motion.panSpeed ? value : 0, motion.tiltSpeed ? value : 0));
+        return Write(PelcoFrame::Move(static_cast<uint8_t>(camera), motion.command2, speed));
     }
     std::cout << Help();
     return true;
@@ -151,17 +170,11 @@ bool OperatorConsole::Drain(int milliseconds)
             std::cout << label << "<< connection closed" << std::endl;
             return false;
         }
-        // The protocol has no delimiter, so messages written back to back may arrive in one
-        // read; show each on a line of its own where its start can be told.
-        std::string text(buffer, static_cast<std::size_t>(count));
-        for (std::size_t at = text.find('\t'); at != std::string::npos; at = text.find('\t', at))
-            text.replace(at, 1, " | ");
-        for (const char* start : {"#0000F0 ", "#F00000 ", "0CAMERA", "1CAMERA"})
-            for (std::size_t at = text.find(start, 1); at != std::string::npos; at = text.find(start, at + 2))
-                text.insert(at, 1, '\n');
-        std::istringstream messages(text);
-        std::string message;
-        while (std::getline(messages, message))
+        for (std::string message : SplitMessages(std::string(buffer, static_cast<std::size_t>(count))))
+        {
+            for (std::size_t at = message.find('\t'); at != std::string::npos; at = message.find('\t', at))
+                message.replace(at, 1, " | ");
             std::cout << label << "<< " << message << std::endl;
+        }
     }
 }

@@ -26,13 +26,17 @@ public:
     /// The command summary.
     static const char* Help();
 
+    /// Opens a TCP connection to host:port (numeric IPv4) with Nagle's delay off, so each message
+    /// leaves as a segment of its own; throws std::runtime_error with the reason on failure.
+    static int Connect(const std::string& host, uint16_t port);
+    /// Splits one read from the daemon into its messages. The protocol has no delimiter, so
+    /// messages written back to back may arrive in one read: each known message start (camera and
+    /// control messages) after the first byte begins a new one.
+    static std::vector<std::string> SplitMessages(const std::string& text);
+
 private:
     /// Writes one protocol message as one TCP segment.
     bool Write(const std::vector<uint8_t>& bytes);
-    /// A Pelco-D frame: sync byte, address, two command bytes, two data bytes, checksum.
-    static std::vector<uint8_t> PelcoFrame(unsigned camera, uint8_t command1, uint8_t command2, uint8_t data1,
-                                           uint8_t data2);
-
     /// The connection to the daemon.
     int socketFd;
     /// Printed before each received message, to tell several consoles apart in one terminal.
