@@ -24,7 +24,7 @@ ControlServer::~ControlServer()
 {
     ioService.stop();
     std::lock_guard<std::recursive_mutex> guard(lock);
-    Sessions.clear();
+    Sessions.Clear();
     boost::system::error_code ignored;
     acceptor.close(ignored);
 }
@@ -52,9 +52,8 @@ void ControlServer::HandleAccept(const boost::system::error_code& error)
     if (!error)
     {
         // A client that is gone before it could be started is dropped like a failed accept.
-        const uint16_t number = acceptingSession->Start();
-        if (number != 0)
-            Sessions[number] = acceptingSession;
+        if (acceptingSession->Start() != 0)
+            Sessions.Add(acceptingSession);
     }
     // A failed accept (no descriptor left, say) is followed at once by the next one.
     StartAccept();
@@ -75,10 +74,7 @@ void ControlServer::HandleSendCamera(const std::string& address, bool flag)
 
     // A choosing session that has ended keeps the choice pending until a Pelco command of
     // another session or a CANCEL with its number takes it away.
-    const auto entry = Sessions.find(ChoosingSession);
-    if (entry == Sessions.end())
-        return;
-    const std::shared_ptr<ControlSession> session = entry->second.lock();
+    const std::shared_ptr<ControlSession> session = Sessions.Find(ChoosingSession);
     if (!session)
         return;
     GiveCamera(*session, address, flag);
@@ -94,43 +90,34 @@ void ControlServer::GiveCamera(ControlSession& session, const std::string& addre
         message += "\t" + camera.nvrCameraName;
     session.Send(message);
     session.SelectedCamera = address;
+    Sessions.UpdateViewer(session);
 }
 
 void ControlServer::NotifyControl(const std::string& address, uint16_t holder)
 {
     std::lock_guard<std::recursive_mutex> guard(lock);
     // The holder may have gone while its command was being written: the hold stands, and the
-    // others are told with an empty name, as for a holder that never logged in.
-    std::string holderName;
-    const auto entry = Sessions.find(holder);
-    if (entry != Sessions.end())
-    {
-        if (const std::shared_ptr<ControlSession> session = entry->second.lock())
-            holderName = session->UserName;
-    }
-    Broadcast(address, holder, "#0000F0 You have control", "#F00000 " + holderName + " has control");
+    // others are told with an empty name, as for a holder that never logged in. It is looked up
+    // before anyone is told, since telling the holder may end its session.
+    const std::shared_ptr<ControlSession> holderSession = Sessions.Find(holder);
+    std::string others;
+    Sessions.ForEachViewer(address, [&](uint16_t number, ControlSession& session) {
+        if (number == holder)
+        {
+            session.Send("#0000F0 You have control");
+            return;
+        }
+        // Built for the first viewer other than the holder: the holder alone is the usual case.
+        if (others.empty())
+            others = "#F00000 " + (holderSession ? holderSession->UserName : std::string()) + " has control";
+        session.Send(others);
+    });
 }
 
 void ControlServer::ClearControl(const std::string& address)
 {
     std::lock_guard<std::recursive_mutex> guard(lock);
-    Broadcast(address, 0, std::string(), "#0000F0 ");
-}
-
-void ControlServer::Broadcast(const std::string& address, uint16_t holder, const std::string& holderText,
-                              const std::string& text)
-{
-    // A session that cannot take one more message leaves the registry inside Send, so the
-    // walk steps past an entry before sending to it.
-    for (auto entry = Sessions.begin(); entry != Sessions.end();)
-    {
-        const uint16_t number = entry->first;
-        const std::shared_ptr<ControlSession> session = entry->second.lock();
-        ++entry;
-        if (!session || session->SelectedCamera != address)
-            continue;
-        session->Send(holder != 0 && number == holder ? holderText : text);
-    }
+    Sessions.ForEachViewer(address, [](uint16_t, ControlSession& session) { session.Send("#0000F0 "); });
 }
 
 void ControlServer::SendCommand(const std::string& address, uint16_t session, int32_t priority,
@@ -253,12 +240,7 @@ void ControlServer::TakeChoice(ControlSession& session, const std::string& addre
 void ControlServer::RemoveSession(uint16_t number, const ControlSession* session)
 {
     std::lock_guard<std::recursive_mutex> guard(lock);
-    const auto entry = Sessions.find(number);
-    if (entry == Sessions.end())
-        return;
-    const std::shared_ptr<ControlSession> registered = entry->second.lock();
-    if (!registered || registered.get() == session)
-        Sessions.erase(entry);
+    Sessions.Remove(number, session);
 }
 
 uint16_t ControlServer::Port() const
@@ -269,7 +251,7 @@ uint16_t ControlServer::Port() const
 std::size_t ControlServer::SessionCount()
 {
     std::lock_guard<std::recursive_mutex> guard(lock);
-    return Sessions.size();
+    return Sessions.Size();
 }
 
 std::unique_lock<std::recursive_mutex> ControlServer::Lock()

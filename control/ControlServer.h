@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -12,6 +11,7 @@
 
 #include "base/User.h"
 #include "camera/CameraMap.h"
+#include "control/SessionRegistry.h"
 
 class ControlSession;
 class TrackCamera;
@@ -111,10 +111,6 @@ private:
     /// Sends session the camera message for the camera at address, with flag "1" (operator) or
     /// "0" (recording server), and makes it the camera the session looks at.
     void GiveCamera(ControlSession& session, const std::string& address, bool flag);
-    /// Sends text to every registered session looking at the camera at address; for the holder
-    /// (when holder is not 0) holderText instead.
-    void Broadcast(const std::string& address, uint16_t holder, const std::string& holderText,
-                   const std::string& text);
 
     /// The shared event loop; every socket operation of the server and its sessions runs on it.
     boost::asio::io_service& ioService;
@@ -126,8 +122,8 @@ private:
     UserMap& users;
     /// The session waiting for the current accept; not started yet.
     std::shared_ptr<ControlSession> acceptingSession;
-    /// The live sessions by number, in ascending order; the registry does not keep them alive.
-    std::map<uint16_t, std::weak_ptr<ControlSession>> Sessions;
+    /// The live sessions by number, and the viewers of each camera; does not keep them alive.
+    SessionRegistry Sessions;
     /// The session that waits for the next camera chosen on the recording-server side; 0 = none.
     uint16_t ChoosingSession = 0;
     /// Serialises the recording-server threads with the event loop (see the class comment).

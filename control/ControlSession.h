@@ -45,7 +45,7 @@ public:
     int32_t Priority = 0;
     /// The client's IP address as text.
     std::string PeerAddress;
-    /// Address of the camera of the last camera message sent to this session; empty at first.
+    /// Address of the camera of the last camera message sent; empty at first. Set only by the server.
     std::string SelectedCamera;
 
 private:

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <string>
+
+class ControlSession;
+
+/// The live operator sessions by number, and for each camera the registered sessions looking at
+/// it, so that a control message finds its few recipients without walking every session. Does
+/// not keep the sessions alive. Not locked itself: the control server's lock guards it.
+///
+/// A session is a viewer of the camera named by its SelectedCamera while it is the entry for its
+/// number; a session whose number a newer one took over is nobody's viewer.
+class SessionRegistry
+{
+public:
+    /// The registered viewers of one camera by number, in ascending order.
+    using Viewers = std::map<uint16_t, std::weak_ptr<ControlSession>>;
+
+    /// Makes session the entry for its Number and a viewer of its SelectedCamera, if any. An
+    /// older session with that number stops being a viewer and keeps its connection.
+    void Add(const std::shared_ptr<ControlSession>& session);
+    /// Erases the entry for number, but only while it still refers to session; the session
+    /// stops being a viewer with it.
+    void Remove(uint16_t number, const ControlSession* session);
+    /// The session registered with number; empty when there is none or it has gone.
+    std::shared_ptr<ControlSession> Find(uint16_t number) const;
+    /// To be called once session's SelectedCamera has changed: a registered session becomes a
+    /// viewer of that camera and no longer of the one before; an unregistered one changes nothing.
+    void UpdateViewer(const ControlSession& session);
+    /// Number of registered sessions.
+    std::size_t Size() const;
+    /// Forgets every session without touching them.
+    void Clear();
+
+    /// Calls visit(number, session) for every registered viewer of the camera at address that is
+    /// still alive, in ascending number. A visit may end its own session (which leaves the
+    /// registry then): the walk has stepped past its entry before the call.
+    template <typename Visit>
+    void ForEachViewer(const std::string& address, Visit visit) const
+    {
+        const auto camera = viewers.find(address);
+        if (camera == viewers.end())
+            return;
+        for (auto entry = camera->second.begin(); entry != camera->second.end();)
+        {
+            const uint16_t number = entry->first;
+            const std::shared_ptr<ControlSession> session = entry->second.lock();
+            ++entry;
+            if (session)
+                visit(number, *session);
+        }
+    }
+
+private:
+    /// One registered session.
+    struct Entry
+    {
+        /// The session; the registry does not keep it alive.
+        std::weak_ptr<ControlSession> session;
+        /// Identifies the session without locking session; never dereferenced.
+        const ControlSession* identity;
+        /// The viewer list that holds this entry's number; null while the session looks at no camera.
+        Viewers* viewing;
+    };
+
+    /// Takes entry's number out of the viewer list it is in.
+    void StopViewing(uint16_t number, Entry& entry);
+    /// Puts entry's number into the viewer list of the camera at address; nothing for empty address.
+    void StartViewing(uint16_t number, Entry& entry, const std::string& address);
+
+    /// The live sessions by number.
+    std::map<uint16_t, Entry> sessions;
+    /// The viewer lists by camera Address; a list is kept once made, even when empty.
+    std::map<std::string, Viewers> viewers;
+};
