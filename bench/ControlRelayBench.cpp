@@ -122,6 +122,8 @@ struct Rate
 {
     /// Relayed frames per second.
     double frames;
+    /// Relayed frames.
+    long relayed;
     /// CPU time the relay process used per relayed frame, in µs.
     double relayMicros;
     /// Share of one core that the benchmark's own client used.
@@ -194,7 +196,7 @@ Rate RelayRate(pid_t relay, uint16_t port, std::vector<std::unique_ptr<FakeCamer
     for (int i = 0; i < count; ++i)
         cameras[i]->Receive(1 << 20, std::chrono::milliseconds(20));
     close(poller);
-    return {relayed / elapsed, relayed > 0 ? relayCpu * 1e6 / relayed : 0, clientCpu / elapsed};
+    return {relayed / elapsed, relayed, relayed > 0 ? relayCpu * 1e6 / relayed : 0, clientCpu / elapsed};
 }
 
 /// The idle-session counts of the command line, ascending.
@@ -336,13 +338,16 @@ int main(int argc, char** argv)
         const Rate floorRate = RelayRate(floor, floorPort, floorCameras, seconds, floorSetup);
         const Rate rate = RelayRate(daemon.Pid(), port, cameras, seconds, daemonSetup);
         std::printf("%6d idle: epoll relay %6.0f frames/s %5.1f us/frame, zoTolvex %6.0f frames/s %5.1f us/frame, "
-                    "ratio %.2f (client load %.2f / %.2f)\n",
+                    "ratio %.2f (client load %.2f / %.2f, %ld frames)\n",
                     count, floorRate.frames, floorRate.relayMicros, rate.frames, rate.relayMicros,
-                    rate.frames / floorRate.frames, floorRate.clientLoad, rate.clientLoad);
+                    rate.frames / floorRate.frames, floorRate.clientLoad, rate.clientLoad, rate.relayed);
         std::fflush(stdout);
     }
     std::printf("resident, %d idle sessions   %ld KiB\n", sessions, ResidentKiB(daemon.Pid()));
     kill(floor, SIGTERM);
     waitpid(floor, nullptr, 0);
+    // An orderly end, so that a daemon run under a profiler writes its figures.
+    daemon.Signal(SIGTERM);
+    daemon.WaitExit(rig::Timeout(60000));
     return 0;
 }
