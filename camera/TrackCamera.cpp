@@ -137,9 +137,14 @@ void TrackCamera::HandleWrite(const boost::system::error_code& error, uint64_t l
     queue.pop_front();
     holderSession = block.session;
     holderPriority = block.priority;
-    ++lockGeneration;
-    lockTimer.cancel();
-    StartLockTimer();
+    // The hold now ends lockSecs after this write. A wait already running is left alone and, when
+    // it expires, waits on for the rest: re-arming the timer for every command would cost a
+    // cancellation, its completion and the timer queue's work each time.
+    lockDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(lockSecs);
+    if (notifyControl)
+        notifyControl(address, holderSession);
+    if (!lockWaiting)
+        StartLockTimer();
 
     if (!queue.empty() && !writing)
         StartWrite();
@@ -147,22 +152,26 @@ void TrackCamera::HandleWrite(const boost::system::error_code& error, uint64_t l
 
 void TrackCamera::StartLockTimer()
 {
-    if (notifyControl)
-        notifyControl(address, holderSession);
-    lockTimer.expires_after(std::chrono::seconds(lockSecs));
-    const uint64_t generation = ++lockGeneration;
+    lockWaiting = true;
+    lockTimer.expires_at(lockDeadline);
     std::weak_ptr<char> alive = life;
-    lockTimer.async_wait([this, alive, generation](const boost::system::error_code& error) {
+    lockTimer.async_wait([this, alive](const boost::system::error_code& error) {
         if (!alive.expired())
-            HandleLockTimer(error, generation);
+            HandleLockTimer(error);
     });
 }
 
-void TrackCamera::HandleLockTimer(const boost::system::error_code& error, uint64_t generation)
+void TrackCamera::HandleLockTimer(const boost::system::error_code& error)
 {
-    // An expiry that was already queued when a newer write renewed the hold must not end it.
-    if (error || generation != lockGeneration)
+    lockWaiting = false;
+    if (error)
         return;
+    // A write since the wait was armed has moved the end on: wait for the rest.
+    if (std::chrono::steady_clock::now() < lockDeadline)
+    {
+        StartLockTimer();
+        return;
+    }
     holderSession = 0;
     holderPriority = -1;
     if (clearControl)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -112,10 +113,10 @@ private:
     void StartWrite();
     /// Ends the write of the head block on the link of generation link.
     void HandleWrite(const boost::system::error_code& error, uint64_t link);
-    /// Tells the control server who holds the camera and restarts the lock wait.
+    /// Arms lockTimer for lockDeadline.
     void StartLockTimer();
-    /// Lock time over: clears the hold unless a newer write has renewed it.
-    void HandleLockTimer(const boost::system::error_code& error, uint64_t generation);
+    /// Lock wait over: clears the hold at lockDeadline, or waits on when a newer write has moved it.
+    void HandleLockTimer(const boost::system::error_code& error);
 
     /// The event loop every operation of the camera runs on.
     boost::asio::io_service& ioService;
@@ -161,8 +162,10 @@ private:
     bool errorLogged = false;
     /// Control lock time in seconds: LockTime.
     int32_t lockSecs;
-    /// Ends the hold lockSecs after the last written block.
+    /// Ends the hold at lockDeadline; armed while a hold runs, not re-armed for every block.
     boost::asio::steady_timer lockTimer;
-    /// Counts arms and cancellations of lockTimer; a completion queued before the latest one does nothing.
-    uint64_t lockGeneration = 0;
+    /// When the hold ends: lockSecs after the last written block.
+    std::chrono::steady_clock::time_point lockDeadline;
+    /// True while a wait of lockTimer is pending.
+    bool lockWaiting = false;
 };

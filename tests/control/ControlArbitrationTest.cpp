@@ -181,3 +181,25 @@ TEST_F(ComponentControlArbitration, ChooseAndCancelManageOnePendingChoice)
     server->SendCamera("127.0.0.1", 0, false);
     EXPECT_EQ("0CAMERA\t127.0.0.1\t3", b->ReceiveLike("0CAMERA\t127.0.0.1\t3"));
 }
+
+TEST_F(ComponentControlArbitration, TheLockLapsesLockTimeAfterTheLastWrittenCommand)
+{
+    FakeCamera& camera = AddCamera("127.0.0.1", 3, 2);
+    StartServer();
+    ASSERT_NO_FATAL_FAILURE(ConnectCameras());
+    auto client = Connect();
+    client->Write(Frame('a'));
+    EXPECT_EQ(kCamera3 + kYouHaveControl, client->ReceiveLike(kCamera3 + kYouHaveControl));
+
+    // A second command a quarter into the lock moves its end: not at the first command's end,
+    // nor a lock time after that, but the lock time after the second one (a second to spare).
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const auto second = std::chrono::steady_clock::now();
+    client->Write(Frame('b'));
+    EXPECT_EQ(kYouHaveControl, client->ReceiveLike(kYouHaveControl));
+    EXPECT_EQ(Frame('a') + Frame('b'), camera.Receive(14));
+    EXPECT_EQ(kLapsed, client->Receive(8, std::chrono::milliseconds(5000)));
+    const auto lapsed = std::chrono::steady_clock::now() - second;
+    EXPECT_GE(lapsed, std::chrono::seconds(2));
+    EXPECT_LT(lapsed, std::chrono::seconds(3));
+}
