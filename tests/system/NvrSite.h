@@ -130,3 +130,15 @@ private:
         return "<User Name=\"" + name + "\" Password=\"" + name + "\" Priority=\"1\"/>";
     }
 };
+
+/// Waits until the daemon has logged into sim and finished its first provisioning pass.
+inline ::testing::AssertionResult Provisioned(const NvrSite& site, const ZonvrSimProcess& sim)
+{
+    if (!site.started)
+        return ::testing::AssertionFailure() << "the daemon did not start";
+    if (!site.daemon.WaitForLine(NvrSite::LoginSucceeded(sim.Address())))
+        return ::testing::AssertionFailure() << "no login on " << sim.Address() << "\n" << site.daemon.Log();
+    if (!sim.WaitForCalls("ListEventLinks"))
+        return ::testing::AssertionFailure() << "the first pass on " << sim.Address() << " did not end";
+    return ::testing::AssertionSuccess();
+}

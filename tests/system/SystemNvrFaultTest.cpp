@@ -23,18 +23,6 @@ const std::string kLobby = "camera 17 \"Lobby\" \"rtsp://127.0.0.5:554/stream\"\
 const std::string kYard = "camera 7 \"Yard\"\n";
 const std::string kDock = "camera 40 \"Dock\" \"rtsp://127.0.0.6/\"\n";
 
-/// Waits until the daemon has logged into sim and finished its first provisioning pass.
-::testing::AssertionResult Provisioned(const NvrSite& site, const ZonvrSimProcess& sim)
-{
-    if (!site.started)
-        return ::testing::AssertionFailure() << "the daemon did not start";
-    if (!site.daemon.WaitForLine(NvrSite::LoginSucceeded(sim.Address())))
-        return ::testing::AssertionFailure() << "no login on " << sim.Address() << "\n" << site.daemon.Log();
-    if (!sim.WaitForCalls("ListEventLinks"))
-        return ::testing::AssertionFailure() << "the first pass on " << sim.Address() << " did not end";
-    return ::testing::AssertionSuccess();
-}
-
 std::vector<std::string> Sorted(std::vector<std::string> lines)
 {
     std::sort(lines.begin(), lines.end());

@@ -22,18 +22,6 @@ std::string Frame(uint8_t number)
     return std::string("\xFF", 1) + static_cast<char>(number) + std::string("\x00\x08\x00\x00\x08", 5);
 }
 
-/// Waits until the daemon has logged into sim and finished its first provisioning pass.
-::testing::AssertionResult Provisioned(const NvrSite& site, const ZonvrSimProcess& sim)
-{
-    if (!site.started)
-        return ::testing::AssertionFailure() << "the daemon did not start";
-    if (!site.daemon.WaitForLine(NvrSite::LoginSucceeded(sim.Address())))
-        return ::testing::AssertionFailure() << "no login on " << sim.Address() << "\n" << site.daemon.Log();
-    if (!sim.WaitForCalls("ListEventLinks"))
-        return ::testing::AssertionFailure() << "the first pass did not reach the event links";
-    return ::testing::AssertionSuccess();
-}
-
 } // namespace
 
 TEST(SystemNvrProvisioning, EachMatchedCameraGetsOneTriggerAndAnAssociationListingItOnce)
