@@ -185,6 +185,13 @@ pid_t Daemon::Launch(bool underInit)
 int Daemon::Start()
 {
     started = true;
+    // A daemon started again after the last one ended: its pid is the one to wait for, not the
+    // one the lock file still holds.
+    if (daemonPid < 0)
+    {
+        daemonPid = 0;
+        WriteFile("zoTolvex.lock", "");
+    }
     const pid_t launcher = Launch(false);
     int status = 0;
     waitpid(launcher, &status, 0);
@@ -200,6 +207,9 @@ pid_t Daemon::Pid(Timeout timeout)
 {
     if (daemonPid > 0)
         return daemonPid;
+    // Once collected, the pid in the lock file is free for the system to hand to another process.
+    if (daemonPid < 0)
+        return -1;
     pid_t found = -1;
     WaitUntil(
         [&] {

@@ -46,7 +46,8 @@ public:
     int Start();
     /// Starts the daemon with process 1 as its parent (a new PID namespace); returns at once.
     void StartUnderInit();
-    /// Waits for the lock file to hold a pid and returns it; -1 on timeout.
+    /// Waits for the lock file to hold a pid and returns it; -1 on timeout or once the daemon has
+    /// been collected (its pid may then name another process).
     pid_t Pid(Timeout timeout = Timeout(10000));
 
     /// Waits for a log line whose text after the "[ time ] " prefix is exactly text.
@@ -80,7 +81,7 @@ private:
 
     /// Private running directory, with a trailing slash.
     std::string dir;
-    /// The daemon's pid once known; 0 before.
+    /// The daemon's pid once known; 0 before; negated once it has been collected.
     pid_t daemonPid = 0;
     /// True once Start has launched a daemon.
     bool started = false;
