@@ -18,10 +18,10 @@ public:
     explicit SerialLineCheck(const std::string& port);
 
     /// What opening the device as a serial line would report, found from its file status alone:
-    /// the system's error for a path that cannot be reached or a device that may not be read
-    /// and written, "is a directory" for a directory, "not a terminal" for anything but a
-    /// character device. A character device is taken to open: whether it is a terminal, and
-    /// whether its hardware answers, only opening it would tell.
+    /// the system's error for a path that cannot be reached, "is a directory" for a directory,
+    /// "not a terminal" for anything else but a character device. A character device is taken
+    /// to open: whether the daemon's user may open it, whether it is a terminal and whether its
+    /// hardware answers, only opening it would tell.
     boost::system::error_code PredictOpen() const;
 
     /// Stores option in the record as the serial port would before handing it to the device;
