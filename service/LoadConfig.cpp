@@ -168,7 +168,6 @@ int LoadFile(boost::asio::io_service& ioService, NvrMap& nvrs, CameraMap& camera
     {
         check->documentRead = true;
         check->retryIntervalSecs = retryIntervalSecs;
-        check->lockTime = lockTime;
     }
 
     for (const tinyxml2::XMLElement* entry = root->FirstChildElement("NVR"); entry != nullptr;

@@ -33,8 +33,6 @@ struct ConfigCheckLoad
     bool documentRead = false;
     /// RetryIntervalSecs as the load took it.
     int32_t retryIntervalSecs = 0;
-    /// LockTime as the load took it.
-    uint32_t lockTime = 0;
     /// Connections whose address an earlier <NVR> had, kept here where the daemon drops them;
     /// the caller owns them.
     std::vector<NVRConnection*> repeatedServers;
