@@ -44,9 +44,17 @@ std::string LogStream::LogPath() const
     return logPath;
 }
 
+void LogStream::WriteTo(std::ostream& stream)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    plainStream = &stream;
+}
+
 LogLine LogStream::BeginLine()
 {
     std::unique_lock<std::mutex> held(lock);
+    if (plainStream != nullptr)
+        return LogLine(std::move(held), *plainStream);
     const std::string prefix =
         "[ " + boost::posix_time::to_simple_string(boost::posix_time::second_clock::local_time()) + " ] ";
 

@@ -31,6 +31,10 @@ public:
     /// Path of the current log file.
     std::string LogPath() const;
 
+    /// Sends every later line to stream instead of the file, without the time prefix; no file is
+    /// opened or rotated from then on. The configuration checker prints the daemon's lines so.
+    void WriteTo(std::ostream& stream);
+
 private:
     /// Rotates the current file into the old one; on any failure the current file is kept and
     /// reopened for appending, so logging goes on there. Called with the lock held.
@@ -44,6 +48,8 @@ private:
     std::string logPath;
     /// directory + "zoTolvex.log.old".
     std::string oldPath;
+    /// Where lines go instead of the file, without prefix; null while they go to the file.
+    std::ostream* plainStream = nullptr;
     /// Guards the file, the rotation and every line from prefix to line end.
     mutable std::mutex lock;
 };

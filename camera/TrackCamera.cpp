@@ -10,12 +10,13 @@
 
 #include "base/ConfigValue.h"
 #include "base/LogStream.h"
+#include "camera/SerialLineCheck.h"
 
 using boost::asio::ip::tcp;
 using boost::asio::serial_port_base;
 
 TrackCamera::TrackCamera(boost::asio::io_service& ioService, const tinyxml2::XMLElement* element, int32_t retrySecs,
-                         int32_t lockSecs)
+                         int32_t lockSecs, Startup startup)
     : ioService(ioService),
       life(std::make_shared<char>(0)),
       resolver(ioService),
@@ -40,7 +41,8 @@ TrackCamera::TrackCamera(boost::asio::io_service& ioService, const tinyxml2::XML
     if (port[0] >= '0' && port[0] <= '9')
     {
         gLog.BeginLine() << "Connecting to track camera at " << address << ":" << port;
-        StartResolve();
+        if (startup == Startup::Connect)
+            StartResolve();
         return;
     }
 
@@ -51,7 +53,10 @@ TrackCamera::TrackCamera(boost::asio::io_service& ioService, const tinyxml2::XML
     const char* parityText = element->Attribute("Parity");
     if (parityText != nullptr && *parityText != '\0')
         parity = static_cast<char>(std::toupper(static_cast<unsigned char>(parityText[0])));
-    OpenSerial();
+    if (startup == Startup::Connect)
+        OpenSerial();
+    else
+        PredictSerial();
 }
 
 TrackCamera::~TrackCamera()
@@ -305,33 +310,13 @@ void TrackCamera::HandleRetryTimer(const boost::system::error_code& error, uint6
     StartResolve();
 }
 
-void TrackCamera::OpenSerial()
+template <typename Line>
+boost::system::error_code TrackCamera::SetLineOptions(Line& line)
 {
     boost::system::error_code error;
-    serialPort.open(port, error);
+    line.set_option(serial_port_base::baud_rate(baudRate), error);
     if (!error)
-    {
-        isSerial = true;
-        ApplySerialSettings();
-        return;
-    }
-
-    gLog.BeginLine() << "Error connecting to track camera on serial port " << port << ":" << error.message();
-    // That line stands for the whole outage; the quiet retries end when the adapter appears.
-    reopenErrorLogged = true;
-    // A character size the line could never take is a configuration fault: report it at
-    // start-up, as for a device that is present, rather than when the device appears.
-    serial_port_base::character_size check(dataBits);
-    (void)check;
-    StartRetryTimer();
-}
-
-void TrackCamera::ApplySerialSettings()
-{
-    boost::system::error_code error;
-    serialPort.set_option(serial_port_base::baud_rate(baudRate), error);
-    if (!error)
-        serialPort.set_option(serial_port_base::character_size(dataBits), error);
+        line.set_option(serial_port_base::character_size(dataBits), error);
     if (!error)
     {
         serial_port_base::stop_bits::type stop = serial_port_base::stop_bits::one;
@@ -340,7 +325,7 @@ void TrackCamera::ApplySerialSettings()
         else if (stopBits != 1)
             gLog.BeginLine() << "Invalid StopBits value for camera at " << address << ":" << port
                              << ". Defaulting to " << "1";
-        serialPort.set_option(serial_port_base::stop_bits(stop), error);
+        line.set_option(serial_port_base::stop_bits(stop), error);
     }
     if (!error)
     {
@@ -352,9 +337,56 @@ void TrackCamera::ApplySerialSettings()
         else if (parity != 'N')
             gLog.BeginLine() << "Invalid Parity value for camera at " << address << ":" << port
                              << ". Defaulting to " << "N";
-        serialPort.set_option(serial_port_base::parity(kind), error);
+        line.set_option(serial_port_base::parity(kind), error);
+    }
+    return error;
+}
+
+void TrackCamera::OpenSerial()
+{
+    boost::system::error_code error;
+    serialPort.open(port, error);
+    if (!error)
+    {
+        isSerial = true;
+        ApplySerialSettings();
+        return;
     }
 
+    // The line written now stands for the whole outage; the quiet retries end when the adapter appears.
+    reopenErrorLogged = true;
+    ReportUnopenedLine(error);
+    StartRetryTimer();
+}
+
+void TrackCamera::PredictSerial()
+{
+    SerialLineCheck line(port);
+    const boost::system::error_code error = line.PredictOpen();
+    if (error)
+    {
+        ReportUnopenedLine(error);
+        return;
+    }
+    ReportLineOptions(SetLineOptions(line));
+}
+
+void TrackCamera::ReportUnopenedLine(const boost::system::error_code& error)
+{
+    gLog.BeginLine() << "Error connecting to track camera on serial port " << port << ":" << error.message();
+    // A character size the line could never take is a configuration fault: report it at
+    // start-up, as for a device that is present, rather than when the device appears.
+    serial_port_base::character_size check(dataBits);
+    (void)check;
+}
+
+void TrackCamera::ApplySerialSettings()
+{
+    ReportLineOptions(SetLineOptions(serialPort));
+}
+
+void TrackCamera::ReportLineOptions(const boost::system::error_code& error)
+{
     // A setting the line refuses is a configuration fault, not an outage: the line is used with
     // the settings applied so far and nothing retries it.
     if (error)

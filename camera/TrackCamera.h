@@ -23,10 +23,22 @@ namespace tinyxml2 { class XMLElement; }
 class TrackCamera
 {
 public:
-    /// Reads the element, chooses the transport and starts it. Throws std::out_of_range
-    /// ("invalid character_size value") only for a serial camera whose DataBits is not 5 to 8.
+    /// What construction does with the camera's link.
+    enum class Startup
+    {
+        /// Starts it: resolves and connects a network camera, opens and sets a serial line.
+        Connect,
+        /// Starts nothing and never touches the device: writes the lines that Connect would
+        /// write while building the camera, predicting a serial line's opening from the
+        /// device's file status (the configuration checker).
+        Predict
+    };
+
+    /// Reads the element, chooses the transport and starts it as startup says. Throws
+    /// std::out_of_range ("invalid character_size value") only for a serial camera whose
+    /// DataBits is not 5 to 8.
     TrackCamera(boost::asio::io_service& ioService, const tinyxml2::XMLElement* element, int32_t retrySecs,
-                int32_t lockSecs);
+                int32_t lockSecs, Startup startup = Startup::Connect);
     TrackCamera(const TrackCamera&) = delete;
     TrackCamera& operator=(const TrackCamera&) = delete;
     /// Closes the connection or line and cancels every timer; completions still queued on the
@@ -41,6 +53,17 @@ public:
     /// Writes text as one log line unless one of the camera's connection or send errors has been
     /// logged since it last connected.
     void LogOnce(const std::string& text);
+
+    /// True when Port names a serial device rather than a TCP port.
+    bool SerialCamera() const { return serialCamera; }
+    /// BaudRate as read from the element.
+    uint32_t BaudRate() const { return baudRate; }
+    /// DataBits as read from the element.
+    uint32_t DataBits() const { return dataBits; }
+    /// StopBits as read from the element.
+    uint32_t StopBits() const { return stopBits; }
+    /// Parity as read from the element: its first letter in upper case.
+    char Parity() const { return parity; }
 
     /// The Address attribute; key in CameraMap, empty for a skipped camera.
     std::string address;
@@ -97,9 +120,23 @@ private:
     /// Start-up step of a serial camera: opens the line and applies the settings; a device that
     /// cannot be opened is logged and opened again every retrySecs.
     void OpenSerial();
+    /// The Predict start-up of a serial camera: logs what OpenSerial would, without opening the
+    /// device, and starts no retry.
+    void PredictSerial();
+    /// Logs a line that did not open and checks the character size, which throws
+    /// std::out_of_range outside 5 to 8 whether or not the device is there.
+    void ReportUnopenedLine(const boost::system::error_code& error);
     /// Applies line speed, character size, stop bits and parity to the open line, logging the
     /// first failure; throws std::out_of_range for a character size outside 5 to 8.
     void ApplySerialSettings();
+    /// Sets line speed, character size, stop bits and parity on line (the serial port, or a
+    /// SerialLineCheck) in that order, logging an invalid stop bits or parity value; stops at
+    /// the first failure and returns it. Throws std::out_of_range for a character size outside
+    /// 5 to 8.
+    template <typename Line>
+    boost::system::error_code SetLineOptions(Line& line);
+    /// Logs the outcome of SetLineOptions: the failure, or that the line is in use.
+    void ReportLineOptions(const boost::system::error_code& error);
     /// After a failed write: closes the line and opens it again with the configured settings,
     /// retrying every retrySecs while the device cannot be opened.
     void ReopenSerial();

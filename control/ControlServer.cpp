@@ -9,15 +9,20 @@ ControlServer::ControlServer(boost::asio::io_service& ioService, const std::stri
                              CameraMap& cameras, UserMap& users)
     : ioService(ioService), acceptor(ioService), cameras(cameras), users(users)
 {
-    // Numeric only: the listener must never depend on a name service at start-up.
-    const boost::asio::ip::tcp::endpoint endpoint(boost::asio::ip::address::from_string(address),
-                                                  static_cast<uint16_t>(port));
+    const boost::asio::ip::tcp::endpoint endpoint = ListenEndpoint(address, port);
     acceptor.open(endpoint.protocol());
     // A restart must bind while connections of the previous run linger in TIME_WAIT.
     acceptor.set_option(boost::asio::ip::tcp::acceptor::reuse_address(true));
     acceptor.bind(endpoint);
     acceptor.listen(128);
     StartAccept();
+}
+
+boost::asio::ip::tcp::endpoint ControlServer::ListenEndpoint(const std::string& address, uint32_t port)
+{
+    // Numeric only: the listener must never depend on a name service at start-up.
+    return boost::asio::ip::tcp::endpoint(boost::asio::ip::address::from_string(address),
+                                          static_cast<uint16_t>(port));
 }
 
 ControlServer::~ControlServer()

@@ -41,6 +41,11 @@ public:
     /// Stops the event loop, forgets the sessions without touching them and closes the listener.
     ~ControlServer();
 
+    /// The endpoint the server listens on: address read as a numeric IP address (IPv4 or IPv6,
+    /// no name lookup) and the low 16 bits of port. Throws boost::system::system_error when the
+    /// address is not numeric; binds nothing, so the configuration checker runs it too.
+    static boost::asio::ip::tcp::endpoint ListenEndpoint(const std::string& address, uint32_t port);
+
     /// Lets camera report written commands and lapsed locks to this server.
     void AttachCamera(TrackCamera& camera);
 

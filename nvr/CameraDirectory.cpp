@@ -32,6 +32,19 @@ std::string CameraDirectory::KeyOf(const std::string& deviceAddress, uint32_t id
     return match[1];
 }
 
+bool CameraDirectory::CanMatch(const std::string& address)
+{
+    if (address.empty())
+        return false;
+    if (KeyOf(address, 0) == address)
+        return true;
+    // An analog camera's key is its id as KeyOf spells it: "007" or a number past 32 bits is never one.
+    if (address.size() > 10 || address.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const unsigned long long id = std::stoull(address);
+    return id <= UINT32_MAX && KeyOf(std::string(), static_cast<uint32_t>(id)) == address;
+}
+
 void CameraDirectory::RefreshCameraDirectory(ZOAPI_HANDLE handle, ControlServer& controlServer)
 {
     const unsigned int count = ZOAPI_NumCameras(handle);

@@ -29,6 +29,11 @@ public:
     /// id in decimal. Empty when the device address holds no IPv4 address.
     static std::string KeyOf(const std::string& deviceAddress, uint32_t id);
 
+    /// Whether a track camera with this Address can ever match a server camera: only when the
+    /// Address is a key KeyOf gives, a whole dotted IPv4 address or an analog camera id written
+    /// in decimal as KeyOf writes it. A host name never matches.
+    static bool CanMatch(const std::string& address);
+
     /// Lists the server's cameras and records, for every one that matches a track camera, the
     /// server's id here and the id and name in the track camera. Logs a name that changed.
     /// Clears nothing: a camera the server stops listing keeps what it had.

@@ -106,13 +106,15 @@ bool ReadOperators(const tinyxml2::XMLElement& root, UserMap& users, uint32_t& l
 /// Builds the cameras of one accepted <NVR> element and registers them, reporting every
 /// PelcoNumber that an earlier camera already has. Returns false on such a clash.
 bool ReadCameras(boost::asio::io_service& ioService, const tinyxml2::XMLElement& nvrElement, CameraMap& cameras,
-                 int32_t retryIntervalSecs, uint32_t lockTime)
+                 int32_t retryIntervalSecs, uint32_t lockTime, ConfigCheckLoad* check)
 {
+    const TrackCamera::Startup startup = check != nullptr ? TrackCamera::Startup::Predict : TrackCamera::Startup::Connect;
     bool usable = true;
     for (const tinyxml2::XMLElement* entry = nvrElement.FirstChildElement("Camera"); entry != nullptr;
          entry = entry->NextSiblingElement("Camera"))
     {
-        TrackCamera* camera = new TrackCamera(ioService, entry, retryIntervalSecs, static_cast<int32_t>(lockTime));
+        TrackCamera* camera =
+            new TrackCamera(ioService, entry, retryIntervalSecs, static_cast<int32_t>(lockTime), startup);
         if (camera->address.empty())
         {
             delete camera;
@@ -129,18 +131,20 @@ bool ReadCameras(boost::asio::io_service& ioService, const tinyxml2::XMLElement&
         }
         // A camera whose Address repeats an earlier one can never be reached; kept alive it would
         // only hold a second connection to the device the registered camera drives.
-        if (!cameras.emplace(camera->address, camera).second)
+        if (cameras.emplace(camera->address, camera).second)
+            continue;
+        if (check != nullptr)
+            check->repeatedCameras.push_back(camera);
+        else
             delete camera;
     }
     return usable;
 }
 
-} // namespace
-
-int LoadConfig(boost::asio::io_service& ioService, NvrMap& nvrs, CameraMap& cameras, UserMap& users,
-               const std::string& directory)
+/// LoadConfig's work on the file at path; check is set for the configuration checker's load.
+int LoadFile(boost::asio::io_service& ioService, NvrMap& nvrs, CameraMap& cameras, UserMap& users,
+             const std::string& path, ConfigCheckLoad* check)
 {
-    const std::string path = directory + "zoTolvex.xml";
     gLog.BeginLine() << "Reading config file " << path;
 
     tinyxml2::XMLDocument document(true, tinyxml2::PRESERVE_WHITESPACE);
@@ -160,6 +164,11 @@ int LoadConfig(boost::asio::io_service& ioService, NvrMap& nvrs, CameraMap& came
     uint32_t lockTime = 5;
     bool usable = ReadOptions(*root, retryIntervalSecs);
     usable = ReadOperators(*root, users, lockTime) && usable;
+    if (check != nullptr)
+    {
+        check->documentRead = true;
+        check->retryIntervalSecs = retryIntervalSecs;
+    }
 
     for (const tinyxml2::XMLElement* entry = root->FirstChildElement("NVR"); entry != nullptr;
          entry = entry->NextSiblingElement("NVR"))
@@ -173,8 +182,32 @@ int LoadConfig(boost::asio::io_service& ioService, NvrMap& nvrs, CameraMap& came
         gLog.BeginLine() << "Loaded config for server at " << connection->address;
         // A repeated server address keeps the first connection; the later one is never started.
         if (!nvrs.emplace(connection->address, connection).second)
-            delete connection;
-        usable = ReadCameras(ioService, *entry, cameras, retryIntervalSecs, lockTime) && usable;
+        {
+            if (check != nullptr)
+                check->repeatedServers.push_back(connection);
+            else
+                delete connection;
+        }
+        usable = ReadCameras(ioService, *entry, cameras, retryIntervalSecs, lockTime, check) && usable;
     }
     return usable ? 0 : -1;
+}
+
+} // namespace
+
+std::string ConfigPath(const std::string& directory)
+{
+    return directory + "zoTolvex.xml";
+}
+
+int LoadConfig(boost::asio::io_service& ioService, NvrMap& nvrs, CameraMap& cameras, UserMap& users,
+               const std::string& directory)
+{
+    return LoadFile(ioService, nvrs, cameras, users, ConfigPath(directory), nullptr);
+}
+
+int LoadConfigForCheck(boost::asio::io_service& ioService, NvrMap& nvrs, CameraMap& cameras, UserMap& users,
+                       const std::string& path, ConfigCheckLoad& check)
+{
+    return LoadFile(ioService, nvrs, cameras, users, path, &check);
 }

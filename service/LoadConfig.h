@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include <boost/asio/io_service.hpp>
 
@@ -21,3 +22,27 @@ extern uint32_t ClientPort;
 /// every reason. A camera's construction may throw (an impossible serial character size).
 int LoadConfig(boost::asio::io_service& ioService, NvrMap& nvrs, CameraMap& cameras, UserMap& users,
                const std::string& directory);
+
+/// Path of the configuration file in directory (which ends with a slash).
+std::string ConfigPath(const std::string& directory);
+
+/// What a load for the configuration checker reports besides the registries.
+struct ConfigCheckLoad
+{
+    /// True once the file was parsed and held a <zoTolvex> element.
+    bool documentRead = false;
+    /// RetryIntervalSecs as the load took it.
+    int32_t retryIntervalSecs = 0;
+    /// Connections whose address an earlier <NVR> had, kept here where the daemon drops them;
+    /// the caller owns them.
+    std::vector<NVRConnection*> repeatedServers;
+    /// Cameras whose Address an earlier camera had, kept here where the daemon drops them; the
+    /// caller owns them.
+    std::vector<TrackCamera*> repeatedCameras;
+};
+
+/// The configuration checker's load of the file at path: LoadConfig's work, messages and
+/// result, but every camera is built with TrackCamera::Startup::Predict, so nothing resolves,
+/// connects or opens a device, and nothing is started. Throws where LoadConfig would.
+int LoadConfigForCheck(boost::asio::io_service& ioService, NvrMap& nvrs, CameraMap& cameras, UserMap& users,
+                       const std::string& path, ConfigCheckLoad& check);

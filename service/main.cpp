@@ -5,7 +5,6 @@
 #include <boost/system/system_error.hpp>
 #include <boost/thread/thread.hpp>
 
-#include "base/LogStream.h"
 #include "base/RunningDir.h"
 #include "base/User.h"
 #include "camera/CameraMap.h"
@@ -15,6 +14,7 @@
 #include "nvr/NvrMap.h"
 #include "service/Daemonize.h"
 #include "service/LoadConfig.h"
+#include "service/StartupLog.h"
 
 int main()
 {
@@ -24,13 +24,13 @@ int main()
     UserMap users;
 
     Daemonize();
-    gLog.BeginLine() << "------ Starting zoTolvex version " << 1 << '.' << 0 << '.' << 14 << '.' << 134927;
+    LogBanner();
 
     try
     {
         if (LoadConfig(ioService, nvrs, cameras, users, RunningDir) == -1)
         {
-            gLog.BeginLine() << "Exiting due to configuration file error(s)";
+            LogConfigurationFailure();
             std::exit(-1);
         }
 
@@ -54,7 +54,7 @@ int main()
     }
     catch (const std::exception& exception)
     {
-        gLog.BeginLine() << "Exception: " << exception.what();
+        LogStartupException(exception);
         // Connection threads may still be running on the event loop's objects and the
         // registries in this frame: end here rather than unwind them under those threads.
         std::_Exit(1);

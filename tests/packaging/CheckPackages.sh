@@ -50,7 +50,7 @@ Unpack zotolvex-sim || exit 1
 
 # The daemon's package.
 daemon=$scratch/zotolvex/usr/sbin/zoTolvex
-ExpectFiles zotolvex 755 usr/sbin/zoTolvex
+ExpectFiles zotolvex 755 usr/sbin/zoTolvex usr/sbin/zotolvex-checkconfig
 ExpectFiles zotolvex 644 lib/systemd/system/zotolvex.service usr/share/doc/zotolvex/README.md
 ExpectFiles zotolvex 640 "$runDir/zoTolvex.xml"
 ExpectFiles zotolvex.control 755 postinst prerm postrm
