@@ -1,7 +1,6 @@
 #include "DaemonRig.h"
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -98,40 +97,15 @@ std::string ReadFile(const std::string& path)
 namespace
 {
 
-/// The parent of process pid as /proc shows it; 0 when it cannot be read.
-pid_t ParentOf(pid_t pid)
+/// The first child of pid whose command is name (any child for an empty name); -1 for none.
+pid_t ChildOf(pid_t pid, const std::string& name = "")
 {
-    // The command name before it is in parentheses and may hold blanks.
-    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
-    const std::size_t end = stat.rfind(") ");
-    if (end == std::string::npos)
-        return 0;
-    std::istringstream fields(stat.substr(end + 2));
-    char state = 0;
-    pid_t parent = 0;
-    fields >> state >> parent;
-    return parent;
-}
-
-/// The daemon's process among the descendants of launcher; -1 while there is none.
-pid_t DaemonBelow(pid_t launcher)
-{
-    DIR* proc = opendir("/proc");
-    if (proc == nullptr)
-        return -1;
-    pid_t found = -1;
-    while (const dirent* entry = readdir(proc))
-    {
-        const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
-        if (pid <= 0 || ReadFile("/proc/" + std::to_string(pid) + "/comm") != "zoTolvex\n")
-            continue;
-        for (pid_t ancestor = ParentOf(pid); ancestor > 1 && found < 0; ancestor = ParentOf(ancestor))
-            found = ancestor == launcher ? pid : -1;
-        if (found > 0)
-            break;
-    }
-    closedir(proc);
-    return found;
+    const std::string task = std::to_string(pid) + "/task/" + std::to_string(pid);
+    std::istringstream children(ReadFile("/proc/" + task + "/children"));
+    for (pid_t child = 0; children >> child;)
+        if (name.empty() || ReadFile("/proc/" + std::to_string(child) + "/comm") == name + "\n")
+            return child;
+    return -1;
 }
 
 } // namespace
@@ -247,7 +221,8 @@ pid_t Daemon::Pid(Timeout timeout)
         [&] {
             if (initLauncher > 0)
             {
-                found = DaemonBelow(initLauncher);
+                // The launcher runs unshare, whose child is the namespace's process 1, the daemon's parent.
+                found = ChildOf(ChildOf(initLauncher), "zoTolvex");
                 return found > 0;
             }
             const std::string text = ReadFile(dir + "zoTolvex.lock");
