@@ -90,6 +90,15 @@ public:
     /// Most blocks waiting for one camera, the one being written included; more are dropped.
     static constexpr std::size_t maxQueuedBlocks = 64;
 
+    /// True while the camera can be written to: a network camera's socket is connected, a serial
+    /// camera's line is open. Event loop.
+    bool IsConnected() const;
+    /// True for a camera on a serial line (Port names a device), false for a network camera.
+    bool OnSerialLine() const;
+    /// Whole seconds, rounded up, until the current hold lapses; 0 while nobody holds the camera.
+    /// Event loop.
+    int64_t LockSecondsLeft() const;
+
 private:
     /// One operator block on its way to the camera.
     struct Block

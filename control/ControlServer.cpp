@@ -263,3 +263,21 @@ std::unique_lock<std::recursive_mutex> ControlServer::Lock()
 {
     return std::unique_lock<std::recursive_mutex>(lock);
 }
+
+std::vector<ControlServer::SessionState> ControlServer::SessionStates()
+{
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    std::vector<SessionState> states;
+    Sessions.ForEachSession([&](const ControlSession& session) {
+        states.push_back(SessionState{session.Number, session.PeerAddress, session.UserName, session.SelectedCamera,
+                                      session.QueuedBytes()});
+    });
+    return states;
+}
+
+std::string ControlServer::UserOf(uint16_t number)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    const std::shared_ptr<ControlSession> session = Sessions.Find(number);
+    return session ? session->UserName : std::string();
+}

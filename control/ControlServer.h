@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include <boost/asio/io_service.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -105,6 +106,26 @@ public:
     std::size_t SessionCount();
     /// The one lock described above; the sessions' completions hold it while they run.
     std::unique_lock<std::recursive_mutex> Lock();
+
+    /// One registered session as the state dump shows it.
+    struct SessionState
+    {
+        /// The session number.
+        uint16_t number;
+        /// The client's IP address.
+        std::string peer;
+        /// The logged-in user; empty before any LOGIN.
+        std::string user;
+        /// Address of the camera the session looks at; empty for none.
+        std::string camera;
+        /// Bytes waiting to be written to the client.
+        std::size_t queuedBytes;
+    };
+    /// The registered sessions in ascending number, copied under the lock. Any thread.
+    std::vector<SessionState> SessionStates();
+    /// The user logged in on the registered session number; empty when it has not logged in or
+    /// is no longer registered. Any thread.
+    std::string UserOf(uint16_t number);
 
 private:
     /// Creates the next session and starts one accept into its socket.

@@ -203,3 +203,8 @@ void ControlSession::End()
         outgoing.pop_back();
     }
 }
+
+std::size_t ControlSession::QueuedBytes() const
+{
+    return queuedBytes;
+}

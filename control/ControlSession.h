@@ -48,6 +48,9 @@ public:
     /// Address of the camera of the last camera message sent; empty at first. Set only by the server.
     std::string SelectedCamera;
 
+    /// Bytes of messages waiting to be written to the client, the one in flight included.
+    std::size_t QueuedBytes() const;
+
 private:
     /// One outgoing message.
     struct Outgoing

@@ -37,6 +37,17 @@ public:
     /// Forgets every session without touching them.
     void Clear();
 
+    /// Calls visit(session) for every registered session that is still alive, in ascending number.
+    template <typename Visit>
+    void ForEachSession(Visit visit) const
+    {
+        for (const auto& entry : sessions)
+        {
+            if (const std::shared_ptr<ControlSession> session = entry.second.session.lock())
+                visit(*session);
+        }
+    }
+
     /// Calls visit(number, session) for every registered viewer of the camera at address that is
     /// still alive, in ascending number. A visit may end its own session (which leaves the
     /// registry then): the walk has stepped past its entry before the call.

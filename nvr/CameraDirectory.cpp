@@ -81,3 +81,8 @@ uint32_t CameraDirectory::IdOf(const std::string& address) const
     const auto entry = serverIds.find(address);
     return entry == serverIds.end() ? 0 : entry->second;
 }
+
+std::size_t CameraDirectory::MatchedCount() const
+{
+    return serverIds.size();
+}

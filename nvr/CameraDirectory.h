@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -41,6 +42,8 @@ public:
 
     /// The id this server reported for the track camera at address; 0 while it has none.
     uint32_t IdOf(const std::string& address) const;
+    /// Number of track cameras this server has reported.
+    std::size_t MatchedCount() const;
 
 private:
     /// The track cameras; their set never changes.

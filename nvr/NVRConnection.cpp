@@ -4,6 +4,7 @@
 #include <exception>
 #include <thread>
 
+#include <boost/date_time/posix_time/posix_time_types.hpp>
 #include <boost/lexical_cast.hpp>
 #include <tinyxml2.h>
 
@@ -191,6 +192,8 @@ int NVRConnection::ConnectAndLogin()
     if (!WaitForState(kLoggedIn, kLoginLimit))
         return -1;
     gLog.BeginLine() << "ZOAPI_Login succeeded on NVR " << address << " for user '" << login << "'";
+    std::lock_guard<std::mutex> guard(snapshotMutex);
+    published.lastLogin = boost::posix_time::second_clock::local_time();
     return 0;
 }
 
@@ -222,13 +225,19 @@ void NVRConnection::Provision()
         std::lock_guard<std::mutex> guard(stateMutex);
         provisioning = true;
     }
-    // Cleared however the pass ends, so an exception inside it cannot stop every later pass.
+    // Cleared however the pass ends, so an exception inside it cannot stop every later pass; what
+    // the pass got as far as is published all the same.
     struct Done
     {
         ~Done()
         {
-            std::lock_guard<std::mutex> guard(connection.stateMutex);
-            connection.provisioning = false;
+            {
+                std::lock_guard<std::mutex> guard(connection.stateMutex);
+                connection.provisioning = false;
+            }
+            std::lock_guard<std::mutex> guard(connection.snapshotMutex);
+            connection.published.camerasMatched = connection.directory.MatchedCount();
+            connection.published.triggersHeld = connection.triggers.TriggerCount();
         }
         NVRConnection& connection;
     } done{*this};
@@ -274,6 +283,14 @@ void NVRConnection::OnEvent(int type, int status, const void* data)
     default:
         break;
     }
+}
+
+NVRConnection::Snapshot NVRConnection::TakeSnapshot() const
+{
+    std::lock_guard<std::mutex> guard(snapshotMutex);
+    Snapshot snapshot = published;
+    snapshot.state = state;
+    return snapshot;
 }
 
 int NVRConnection::EventFunction(int type, int status, void* data, int, void* context)

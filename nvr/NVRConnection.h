@@ -2,10 +2,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <string>
 
+#include <boost/date_time/posix_time/ptime.hpp>
 #include <boost/thread/thread.hpp>
 
 #include "camera/CameraMap.h"
@@ -25,7 +27,8 @@ class ControlServer;
 /// Start; from then on every field and every library call belongs to the connection's thread,
 /// where the library also delivers its events. state is atomic because the waits poll it, and
 /// refreshNeeded and provisioning keep their mutexes. Track cameras are reached only through
-/// the control server, and never while this thread is inside a library call.
+/// the control server, and never while this thread is inside a library call. What other threads
+/// may see of the connection (TakeSnapshot) is copied out by this thread under snapshotMutex.
 class NVRConnection
 {
 public:
@@ -74,6 +77,22 @@ public:
     /// Receives camera ids, names and trigger hand-overs; set before Start.
     ControlServer* controlServer = nullptr;
 
+    /// What the state dump shows of a connection.
+    struct Snapshot
+    {
+        /// kIdle, kRejected, kConnected or kLoggedIn.
+        int state;
+        /// Track cameras the server reported, as of the last provisioning pass.
+        std::size_t camerasMatched;
+        /// The server's triggers that belong to track cameras, as of the last provisioning pass.
+        std::size_t triggersHeld;
+        /// Local time of the last successful log-in; not_a_date_time before the first.
+        boost::posix_time::ptime lastLogin;
+    };
+    /// The connection's state as its thread last published it. Any thread: the lock it takes is
+    /// never held across a library call, so a server that hangs does not hold the caller up.
+    Snapshot TakeSnapshot() const;
+
 private:
     /// The thread's body: connects, logs in, provisions and pumps events until the credentials
     /// are refused or Stop is called. An exception of one pass is logged and the connection is
@@ -115,4 +134,8 @@ private:
     CameraDirectory directory;
     /// This server's soft triggers for the track cameras, associations and event links.
     TriggerProvisioning triggers;
+    /// Guards published; held only to copy it in or out.
+    mutable std::mutex snapshotMutex;
+    /// Counts and log-in time for TakeSnapshot (its state is read from state itself).
+    Snapshot published{kIdle, 0, 0, boost::posix_time::ptime()};
 };

@@ -246,3 +246,8 @@ void TriggerProvisioning::Acknowledge()
 {
     triggerAcknowledged = true;
 }
+
+std::size_t TriggerProvisioning::TriggerCount() const
+{
+    return triggerMap.size();
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -55,6 +56,8 @@ public:
     TrackCamera* CameraOfTrigger(uint32_t triggerId) const;
     /// A creation has been acknowledged: ends the current wait. Any thread.
     void Acknowledge();
+    /// Number of this server's triggers mapped to track cameras by the last rebuild.
+    std::size_t TriggerCount() const;
 
 private:
     /// Walks the association of the camera at address and adds the missing triggers.

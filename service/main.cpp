@@ -15,6 +15,7 @@
 #include "service/Daemonize.h"
 #include "service/LoadConfig.h"
 #include "service/StartupLog.h"
+#include "service/StateDump.h"
 
 int main()
 {
@@ -23,11 +24,18 @@ int main()
     CameraMap cameras;
     UserMap users;
 
+    // Blocked before the fork, so that a dump asked for while the daemon starts waits for it
+    // instead of ending it.
+    StateDump::HoldSignal();
     Daemonize();
     LogBanner();
 
     try
     {
+        // After Daemonize, which forks and closes every descriptor (the handler's among them, had
+        // it come first), and before the configuration starts any camera or library thread: from
+        // here on the signal cannot end the process, whichever thread it reaches.
+        StateDump dump(ioService, cameras, nvrs);
         if (LoadConfig(ioService, nvrs, cameras, users, RunningDir) == -1)
         {
             LogConfigurationFailure();
@@ -45,6 +53,9 @@ int main()
             entry.second->controlServer = &server;
         for (auto& entry : nvrs)
             threads.add_thread(entry.second->Start());
+        // Only now, with every thread started with the signal blocked, is it let through, to
+        // this thread alone: no call inside the client library is cut short by it.
+        dump.Listen(server);
 
         boost::system::error_code error;
         ioService.run(error);

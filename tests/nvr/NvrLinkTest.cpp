@@ -159,6 +159,17 @@ TEST_F(ComponentNvrLink, OnePassProvisionsEachMatchedCameraOnceFieldByField)
     EXPECT_EQ(50u, server->GetSoftTriggerId("4294967295"));
     EXPECT_EQ(0u, server->GetCameraId("127.0.0.7"));
 
+    // What the state dump shows of the link, read from here while the link's thread goes on:
+    // the three cameras reported with an address or an id, and their three triggers.
+    NVRConnection::Snapshot shown{};
+    ASSERT_TRUE(WaitFor([&] {
+        shown = link->TakeSnapshot();
+        return shown.triggersHeld == 3;
+    }));
+    EXPECT_EQ(NVRConnection::kLoggedIn, shown.state);
+    EXPECT_EQ(3u, shown.camerasMatched);
+    EXPECT_FALSE(shown.lastLogin.is_not_a_date_time());
+
     // A change on the server starts another pass, which finds nothing to do.
     sim.PutCamera({99, "Spare", "rtsp://127.0.0.99/"});
     ASSERT_TRUE(WaitFor([&] { return CountCalls("GetEventLink ") == 4; }));

@@ -94,6 +94,22 @@ std::string ReadFile(const std::string& path)
     return text.str();
 }
 
+namespace
+{
+
+/// The first child of pid whose command is name (any child for an empty name); -1 for none.
+pid_t ChildOf(pid_t pid, const std::string& name = "")
+{
+    const std::string task = std::to_string(pid) + "/task/" + std::to_string(pid);
+    std::istringstream children(ReadFile("/proc/" + task + "/children"));
+    for (pid_t child = 0; children >> child;)
+        if (name.empty() || ReadFile("/proc/" + std::to_string(child) + "/comm") == name + "\n")
+            return child;
+    return -1;
+}
+
+} // namespace
+
 Daemon::Daemon()
 {
     prctl(PR_SET_CHILD_SUBREAPER, 1);
@@ -213,6 +229,12 @@ pid_t Daemon::Pid(Timeout timeout)
     pid_t found = -1;
     WaitUntil(
         [&] {
+            if (initLauncher > 0)
+            {
+                // The launcher runs unshare, whose child is the namespace's process 1, the daemon's parent.
+                found = ChildOf(ChildOf(initLauncher), "zoTolvex");
+                return found > 0;
+            }
             const std::string text = ReadFile(dir + "zoTolvex.lock");
             if (text.empty() || text.back() != '\n')
                 return false;

@@ -46,8 +46,9 @@ public:
     int Start();
     /// Starts the daemon with process 1 as its parent (a new PID namespace); returns at once.
     void StartUnderInit();
-    /// Waits for the lock file to hold a pid and returns it; -1 on timeout or once the daemon has
-    /// been collected (its pid may then name another process).
+    /// Waits for the lock file to hold a pid and returns it (under init, which takes no lock, for
+    /// the daemon's process below the launcher); -1 on timeout or once the daemon has been
+    /// collected (its pid may then name another process).
     pid_t Pid(Timeout timeout = Timeout(10000));
 
     /// Waits for a log line whose text after the "[ time ] " prefix is exactly text.

@@ -17,13 +17,18 @@
 class NvrSite
 {
 public:
-    /// Writes the configuration with the given <NVR> elements and starts the daemon.
-    explicit NvrSite(const std::string& servers, int retryIntervalSecs = 1) : port(rig::FreePort())
+    /// Writes the configuration with the given <NVR> elements and starts the daemon, forked or
+    /// with process 1 as its parent.
+    explicit NvrSite(const std::string& servers, int retryIntervalSecs = 1, int lockTime = 1, bool underInit = false)
+        : port(rig::FreePort())
     {
         daemon.WriteConfig("<zoTolvex><Options RetryIntervalSecs=\"" + std::to_string(retryIntervalSecs) +
-                           "\" ClientPort=\"" + std::to_string(port) + "\"/><TolvexControl LockTime=\"1\">" +
-                           User("alice") + User("bob") + "</TolvexControl>" + servers + "</zoTolvex>");
-        started = daemon.Start() == 0 && daemon.Pid() > 0;
+                           "\" ClientPort=\"" + std::to_string(port) + "\"/><TolvexControl LockTime=\"" +
+                           std::to_string(lockTime) + "\">" + User("alice") + User("bob") + "</TolvexControl>" +
+                           servers + "</zoTolvex>");
+        if (underInit)
+            daemon.StartUnderInit();
+        started = (underInit || daemon.Start() == 0) && daemon.Pid() > 0;
     }
 
     /// An <NVR> element for the server at address:serverPort, logging in as admin, with cameras.
