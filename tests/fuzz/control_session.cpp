@@ -58,9 +58,11 @@ void Settle(boost::asio::io_service& ioService)
     }
 }
 
-/// Runs the loop until condition holds; the camera's connect goes through the resolver's thread.
+/// Runs the loop until condition holds, or fails with what after 10 s. For what another thread
+/// or the kernel delivers: the camera's connect goes through the resolver's thread, and loopback
+/// bytes and resets may reach a socket after the call that sent them has returned.
 template <typename Condition>
-void RunUntil(boost::asio::io_service& ioService, Condition condition, const char* what)
+void RunUntil(boost::asio::io_service& ioService, Condition condition, const std::string& what)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!condition())
@@ -88,13 +90,18 @@ std::unique_ptr<TrackCamera> MakeCamera(boost::asio::io_service& ioService, cons
 void Connect(boost::asio::io_service& ioService, LoopbackOperator& client, uint16_t port)
 {
     client.Connect(port);
-    Settle(ioService);
     const std::string expected = "SESSION " + std::to_string(client.LocalPort());
-    const std::string greeting = client.TakeReceived();
+    std::string greeting;
+    RunUntil(ioService, [&] {
+        greeting += client.TakeReceived();
+        return greeting.size() >= expected.size();
+    }, "a new session was not greeted within 10 s");
+    greeting += client.TakeReceived();
     if (greeting != expected)
         Fail("a new session was greeted with '" + greeting + "' instead of '" + expected + "'");
 }
 
+/// Run at exit: the private log directory goes with the process.
 void RemoveLogDir()
 {
     ::unlink((logDir + "zoTolvex.log").c_str());
@@ -179,9 +186,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     // Once both operators are gone, no session may stay registered.
     for (auto& client : clients)
         client.Reset();
-    Settle(ioService);
-    if (server.SessionCount() != 0)
-        Fail("a session outlived its connection");
+    RunUntil(ioService, [&] { return server.SessionCount() == 0; }, "a session outlived its connection");
     for (auto& farEnd : farEnds)
         farEnd.Close();
     return 0;
