@@ -113,8 +113,14 @@ void SimState::PutCamera(const SimCamera& camera)
 
 std::uint32_t SimState::PutSoftTrigger(SimSoftTrigger trigger)
 {
-    if (trigger.id == 0)
+    if (trigger.id == 0) {
         trigger.id = triggers.empty() ? 1 : triggers.rbegin()->first + 1;
+        // Id 0 means "no trigger" to the client library: once 4294967295 is taken, the count
+        // would wrap to it, so the lowest free id is taken instead.
+        if (trigger.id == 0)
+            while (triggers.count(++trigger.id) != 0) {
+            }
+    }
     triggers[trigger.id] = trigger;
     return trigger.id;
 }

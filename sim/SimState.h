@@ -102,7 +102,8 @@ public:
 
     /// Adds or replaces a camera.
     void PutCamera(const SimCamera& camera);
-    /// Adds or replaces a soft trigger; id 0 takes the next free id. Returns the id.
+    /// Adds or replaces a soft trigger; id 0 takes the one after the highest (the lowest free one
+    /// once 4294967295 is taken), never 0 itself. Returns the id.
     std::uint32_t PutSoftTrigger(SimSoftTrigger trigger);
     /// Adds or replaces an association with default fields that lists the given triggers.
     void PutAssociation(std::uint32_t cameraId, const std::string& name, const std::vector<std::uint32_t>& triggers);

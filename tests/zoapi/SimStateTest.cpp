@@ -98,3 +98,20 @@ TEST(ComponentSimControl, CommandsChangeTheStateAndAnswerOkOrErr)
     EXPECT_TRUE(state.refuseLogins);
     EXPECT_EQ(sim.AckDelay(), 250);
 }
+
+TEST(ComponentSimControl, NewTriggerIdsNeverWrapToZero)
+{
+    NvrSimulator sim;
+    EXPECT_EQ(sim.Execute("trigger add 4294967295 Last G1"), "trigger 4294967295\nOK\n");
+    EXPECT_EQ(sim.Execute("trigger add 1 First G2"), "trigger 1\nOK\n");
+    EXPECT_EQ(sim.Execute("trigger add 0 Next G3"), "trigger 2\nOK\n");
+    EXPECT_EQ(sim.Execute("trigger add 0 Then G4"), "trigger 3\nOK\n");
+    // Every listed trigger loads back from a state file.
+    SimState reloaded;
+    std::vector<std::string> listed;
+    ASSERT_TRUE(sim.Snapshot().List("triggers", listed));
+    std::string error;
+    for (const auto& line : listed)
+        EXPECT_TRUE(reloaded.ApplyLine(line, error)) << line << ": " << error;
+    EXPECT_EQ(reloaded.triggers.size(), 4u);
+}
