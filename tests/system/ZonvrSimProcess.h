@@ -76,6 +76,15 @@ public:
         out = -1;
     }
 
+    /// Stops or resumes the process (SIGSTOP / SIGCONT), as a server that hangs in its kernel:
+    /// its sockets stay open and connections still queue, but nothing is read or answered.
+    /// `Ctl` must not be used while it is frozen.
+    void Freeze(bool frozen) const
+    {
+        if (pid > 0)
+            kill(pid, frozen ? SIGSTOP : SIGCONT);
+    }
+
     /// Starts a fresh simulator from the same state file on the same ports; true once it listens.
     bool Restart()
     {
