@@ -4,6 +4,7 @@
 // accounts, alice and bob (priority 1, password = name), for the recording-server system tests.
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -17,9 +18,14 @@
 class NvrSite
 {
 public:
-    /// Writes the configuration with the given <NVR> elements and starts the daemon.
-    explicit NvrSite(const std::string& servers, int retryIntervalSecs = 1) : port(rig::FreePort())
+    /// Writes the configuration with the given <NVR> elements and starts the daemon; prepare,
+    /// when given, sees the running directory first (a test that mounts its own disk there).
+    explicit NvrSite(const std::string& servers, int retryIntervalSecs = 1,
+                     const std::function<void(const std::string& dir)>& prepare = {})
+        : port(rig::FreePort())
     {
+        if (prepare)
+            prepare(daemon.Dir());
         daemon.WriteConfig("<zoTolvex><Options RetryIntervalSecs=\"" + std::to_string(retryIntervalSecs) +
                            "\" ClientPort=\"" + std::to_string(port) + "\"/><TolvexControl LockTime=\"1\">" +
                            User("alice") + User("bob") + "</TolvexControl>" + servers + "</zoTolvex>");

@@ -14,15 +14,14 @@
 
 #include <gtest/gtest.h>
 
-#include "../control/OperatorClient.h"
-#include "DaemonRig.h"
+#include "NvrSite.h"
 
 namespace
 {
 
 /// A small tmpfs mounted on the daemon's running directory before it starts, so that the test
-/// can fill the log's disk; unmounted (lazily, the daemon's namespace keeps its own copy) at
-/// the end.
+/// can fill the log's disk; unmounted (lazily, the daemon's namespace keeps its own copy) after
+/// the site has gone.
 class TinyDisk
 {
 public:
@@ -32,8 +31,9 @@ public:
     }
     ~TinyDisk()
     {
-        if (mounted)
-            ::umount2(dir.c_str(), MNT_DETACH);
+        // The site has gone by now, and with it everything in the directory but the mount point.
+        if (mounted && ::umount2(dir.c_str(), MNT_DETACH) == 0)
+            ::rmdir(dir.c_str());
     }
 
     /// True when the tmpfs is in place.
@@ -60,19 +60,6 @@ private:
     /// Whether the mount succeeded.
     bool mounted = false;
 };
-
-/// Connects an operator to port and checks its SESSION message.
-std::unique_ptr<OperatorClient> Connect(uint16_t port)
-{
-    std::unique_ptr<OperatorClient> client;
-    rig::WaitUntil([&] {
-        client = std::make_unique<OperatorClient>(port);
-        return client->Connected();
-    });
-    const std::string session = "SESSION " + std::to_string(client->LocalPort());
-    EXPECT_EQ(session, client->ReceiveLike(session));
-    return client;
-}
 
 /// Sends one frame for camera 1 and checks that it reaches the camera unchanged.
 void Steer(OperatorClient& client, FakeCamera& camera)
@@ -115,33 +102,28 @@ std::vector<std::string> BrokenLines(const std::string& text)
 
 TEST(SystemLogFaults, AFullDiskAndALogReplacedByADirectoryLoseLinesButNeitherSplitThemNorStopTheDaemon)
 {
-    rig::Daemon daemon;
-    TinyDisk disk(daemon.Dir());
-    ASSERT_TRUE(disk.Mounted());
+    std::unique_ptr<TinyDisk> disk;
     FakeCamera camera("127.0.0.5");
-    const uint16_t port = rig::FreePort();
-    daemon.WriteConfig("<zoTolvex><Options ClientPort=\"" + std::to_string(port) +
-                       "\"/><TolvexControl LockTime=\"1\"><User Name=\"alice\" Password=\"alice\" Priority=\"1\"/>"
-                       "</TolvexControl><NVR Address=\"127.0.0.1\" Port=\"" + std::to_string(rig::FreePort()) +
-                       "\" Login=\"a\" Password=\"b\"><Camera Address=\"127.0.0.5\" Port=\"" +
-                       std::to_string(camera.Port()) + "\" PelcoNumber=\"1\"/></NVR></zoTolvex>");
-    ASSERT_EQ(0, daemon.Start());
-    ASSERT_GT(daemon.Pid(), 0);
-    auto alice = Connect(port);
-    EXPECT_EQ("OK", alice->Login("alice", "alice"));
-    ASSERT_TRUE(daemon.WaitForLine("Login from 127.0.0.1 by user alice with priority 1"));
+    NvrSite site(NvrSite::Server("127.0.0.1", rig::FreePort(), NvrSite::NetworkCamera("127.0.0.5", 1, camera.Port())),
+                 1, [&](const std::string& dir) { disk = std::make_unique<TinyDisk>(dir); });
+    ASSERT_TRUE(disk->Mounted());
+    ASSERT_TRUE(site.started);
+    rig::Daemon& daemon = site.daemon;
+    auto alice = site.Operator("alice");
+    const std::string aliceIn = "Login from 127.0.0.1 by user alice with priority 1";
+    ASSERT_TRUE(daemon.WaitForLine(aliceIn));
 
     // The disk fills up: log lines are lost, operators are served all the same.
-    ASSERT_TRUE(disk.Fill());
-    auto mallory = Connect(port);
-    FailLogins(*mallory, 40);
+    ASSERT_TRUE(disk->Fill());
+    auto bob = site.Operator("bob");
+    FailLogins(*bob, 40);
     Steer(*alice, camera);
-    EXPECT_EQ("OK", Connect(port)->Login("alice", "alice"));
+    site.Operator("alice");
 
     // Room again: the next line reaches the file, after nothing but whole lines.
-    ASSERT_TRUE(disk.Free());
-    EXPECT_EQ("OK", Connect(port)->Login("alice", "alice"));
-    ASSERT_TRUE(rig::WaitUntil([&] { return daemon.CountLines("Login from 127.0.0.1 by user alice with priority 1") > 1; }));
+    ASSERT_TRUE(disk->Free());
+    site.Operator("alice");
+    ASSERT_TRUE(rig::WaitUntil([&] { return daemon.CountLines(aliceIn) > 1; }));
     EXPECT_LT(daemon.CountLog("Failed login"), 40) << "the disk was never full";
     EXPECT_EQ(std::vector<std::string>{}, BrokenLines(daemon.Log()));
 
@@ -149,15 +131,15 @@ TEST(SystemLogFaults, AFullDiskAndALogReplacedByADirectoryLoseLinesButNeitherSpl
     // opened again: the lines are lost, the service goes on.
     ASSERT_EQ(0, ::unlink((daemon.Dir() + "zoTolvex.log").c_str()));
     ASSERT_EQ(0, ::mkdir((daemon.Dir() + "zoTolvex.log").c_str(), 0755));
-    ASSERT_TRUE(disk.Fill());
-    FailLogins(*mallory, 40);
+    ASSERT_TRUE(disk->Fill());
+    FailLogins(*bob, 40);
     Steer(*alice, camera);
-    EXPECT_EQ("OK", Connect(port)->Login("alice", "alice"));
+    site.Operator("alice");
 
     // Directory gone and room again: logging starts a fresh file of whole lines.
     ASSERT_EQ(0, ::rmdir((daemon.Dir() + "zoTolvex.log").c_str()));
-    ASSERT_TRUE(disk.Free());
-    FailLogins(*mallory, 1);
+    ASSERT_TRUE(disk->Free());
+    FailLogins(*bob, 1);
     ASSERT_TRUE(daemon.WaitForLog("Failed login"));
     EXPECT_EQ(std::vector<std::string>{}, BrokenLines(daemon.Log()));
     Steer(*alice, camera);
