@@ -1,12 +1,14 @@
 #include "base/LogLine.h"
 
-LogLine::LogLine(std::unique_lock<std::mutex> lock, std::ostream& stream)
-    : lock(std::move(lock)), stream(&stream)
+#include "base/LogStream.h"
+
+LogLine::LogLine(std::unique_lock<std::mutex> lock, std::ostream& stream, LogStream* owner)
+    : lock(std::move(lock)), stream(&stream), owner(owner)
 {
 }
 
 LogLine::LogLine(LogLine&& other) noexcept
-    : lock(std::move(other.lock)), stream(other.stream)
+    : lock(std::move(other.lock)), stream(other.stream), owner(other.owner)
 {
     other.stream = nullptr;
 }
@@ -20,6 +22,8 @@ LogLine::~LogLine()
         *stream << '\n';
         stream->flush();
         stream->flags(std::ios_base::dec | std::ios_base::skipws);
+        if (!stream->good() && owner != nullptr)
+            owner->DropTornLine();
     }
     catch (...)
     {

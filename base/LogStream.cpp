@@ -82,7 +82,7 @@ LogLine LogStream::BeginLine()
     if (file.is_open() && file.good())
     {
         file << prefix;
-        return LogLine(std::move(held), file);
+        return LogLine(std::move(held), file, this);
     }
     std::cout << prefix;
     return LogLine(std::move(held), std::cout);
@@ -100,4 +100,35 @@ void LogStream::Rotate()
         file.open(logPath, std::ios::out | std::ios::app);
     else
         file.open(logPath, std::ios::out | std::ios::trunc);
+}
+
+void LogStream::DropTornLine()
+{
+    file.close();
+    file.clear();
+    boost::system::error_code error;
+    const boost::uintmax_t size = boost::filesystem::file_size(logPath, error);
+    if (error)
+        return;
+    // Walk back from the end to the last line feed; everything after it is the torn line.
+    std::ifstream in(logPath, std::ios::binary);
+    char chunk[4096];
+    for (boost::uintmax_t end = size; end > 0;)
+    {
+        const boost::uintmax_t from = end > sizeof chunk ? end - sizeof chunk : 0;
+        in.seekg(static_cast<std::streamoff>(from));
+        if (!in.read(chunk, static_cast<std::streamsize>(end - from)))
+            return;
+        for (boost::uintmax_t at = end; at > from; --at)
+        {
+            if (chunk[at - 1 - from] == '\n')
+            {
+                if (at != size)
+                    boost::filesystem::resize_file(logPath, at, error);
+                return;
+            }
+        }
+        end = from;
+    }
+    boost::filesystem::resize_file(logPath, 0, error);
 }

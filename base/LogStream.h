@@ -36,6 +36,13 @@ public:
     void WriteTo(std::ostream& stream);
 
 private:
+    friend class LogLine;
+
+    /// Closes a file whose stream failed while a line was written (a full disk) and cuts the
+    /// file back to its last line end, so that a line that got only part of the way out does not
+    /// run into the next one. Never throws. Called by LogLine with the lock held.
+    void DropTornLine();
+
     /// Rotates the current file into the old one; on any failure the current file is kept and
     /// reopened for appending, so logging goes on there. Called with the lock held.
     void Rotate();

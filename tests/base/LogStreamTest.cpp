@@ -183,3 +183,49 @@ TEST_F(UnitLogStream, LinesFromManyThreadsNeverInterleave)
     }
     EXPECT_EQ(threads * perThread, count);
 }
+
+TEST_F(UnitLogStream, FourThreadsLoggingAcrossRotationsLeaveOnlyWholeLinesInOrder)
+{
+    // Lines of changing length, so that each rotation falls at another place in a line; about
+    // 2.6 MiB in all, so the file rotates twice while the threads write.
+    LogStream log(dir);
+    const int threads = 4;
+    const int perThread = 3000;
+    auto filler = [](int t, int i) { return std::string(40 + (i * 37) % 300, char('a' + t)); };
+    std::vector<std::thread> writers;
+    for (int t = 0; t < threads; ++t)
+        writers.emplace_back([&, t] {
+            for (int i = 0; i < perThread; ++i)
+                log.BeginLine() << "thread " << t << " line " << i << ' ' << filler(t, i);
+        });
+    for (auto& writer : writers)
+        writer.join();
+
+    const std::string old = Read("zoTolvex.log.old");
+    const std::string current = Read("zoTolvex.log");
+    // The old generation stopped at the first line begun above 1 MiB, and ends with a whole line.
+    EXPECT_GT(old.size(), 1048576u);
+    EXPECT_LT(old.size(), 1048576u + 400u);
+    ASSERT_EQ('\n', old.back());
+    EXPECT_EQ(0u, current.find("[ "));
+
+    // Read across both files, each thread's lines follow one another with none missing.
+    std::istringstream lines(old + current);
+    std::string line;
+    std::vector<int> next(threads, -1);
+    const std::regex body(R"(thread (\d) line (\d+) ([a-d]+))");
+    while (std::getline(lines, line))
+    {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(line, match, kLine)) << line;
+        const std::string text = match[2].str();
+        std::smatch parts;
+        ASSERT_TRUE(std::regex_match(text, parts, body)) << text;
+        const int t = std::stoi(parts[1].str());
+        const int i = std::stoi(parts[2].str());
+        EXPECT_TRUE(next[t] == -1 || next[t] == i) << text;
+        next[t] = i + 1;
+        EXPECT_EQ(filler(t, i), parts[3].str());
+    }
+    EXPECT_EQ(std::vector<int>(threads, perThread), next);
+}

@@ -4,6 +4,7 @@
 // accounts, alice and bob (priority 1, password = name), for the recording-server system tests.
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -18,10 +19,14 @@ class NvrSite
 {
 public:
     /// Writes the configuration with the given <NVR> elements and starts the daemon, forked or
-    /// with process 1 as its parent.
-    explicit NvrSite(const std::string& servers, int retryIntervalSecs = 1, int lockTime = 1, bool underInit = false)
+    /// with process 1 as its parent; prepare, when given, sees the running directory first (a
+    /// test that mounts its own disk there).
+    explicit NvrSite(const std::string& servers, int retryIntervalSecs = 1, int lockTime = 1, bool underInit = false,
+                     const std::function<void(const std::string& dir)>& prepare = {})
         : port(rig::FreePort())
     {
+        if (prepare)
+            prepare(daemon.Dir());
         daemon.WriteConfig("<zoTolvex><Options RetryIntervalSecs=\"" + std::to_string(retryIntervalSecs) +
                            "\" ClientPort=\"" + std::to_string(port) + "\"/><TolvexControl LockTime=\"" +
                            std::to_string(lockTime) + "\">" + User("alice") + User("bob") + "</TolvexControl>" +

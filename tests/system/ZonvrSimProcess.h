@@ -76,6 +76,15 @@ public:
         out = -1;
     }
 
+    /// Stops or resumes the process (SIGSTOP / SIGCONT), as a server that hangs in its kernel:
+    /// its sockets stay open and connections still queue, but nothing is read or answered.
+    /// `Ctl` must not be used while it is frozen.
+    void Freeze(bool frozen) const
+    {
+        if (pid > 0)
+            kill(pid, frozen ? SIGSTOP : SIGCONT);
+    }
+
     /// Starts a fresh simulator from the same state file on the same ports; true once it listens.
     bool Restart()
     {
@@ -221,6 +230,9 @@ private:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+        // The simulator must not hold the caller's sockets: an operator connection the caller
+        // closes would stay open in a simulator started after it.
+        posix_spawn_file_actions_addclosefrom_np(&actions, 3);
         std::vector<char*> argv;
         for (const std::string& each : arguments)
             argv.push_back(const_cast<char*>(each.c_str()));
