@@ -4,75 +4,10 @@
 #include "sim/SimClientConnection.h"
 #include "sim/SimControlConnection.h"
 #include "sim/SimWords.h"
-#include "zoapi/WireProtocol.h"
-#include "zoapi/WireReader.h"
-#include "zoapi/WireWriter.h"
+#include "sim/SimRequests.h"
+#include "zoapi/WireCodec.h"
 
 namespace zonvrsim {
-
-namespace {
-
-std::vector<std::uint8_t> EventFrame(int type, int status, const void* data, std::size_t size)
-{
-    zoapi::WireWriter frame(zoapi::kEvent, 0);
-    frame.I32(type);
-    frame.I32(status);
-    frame.U16(static_cast<std::uint16_t>(size));
-    frame.Raw(data, size);
-    return frame.Bytes();
-}
-
-void WriteAssociation(zoapi::WireWriter& out, const SimAssociation& a)
-{
-    out.Str(a.name);
-    out.U32(a.cameraId);
-    out.U32(a.reserved16);
-    out.U16(a.reserved20);
-    out.U16(a.reserved22);
-    out.U32(a.colour);
-    out.U32(a.reserved28);
-    out.U32(a.update);
-    out.Str(a.fontName);
-    out.U32(a.reserved40);
-    out.U32(a.reserved44);
-    out.U32(a.highlightColour);
-    out.U32(a.reserved52);
-    out.U32(a.reserved56);
-    out.U32(a.reserved60);
-    out.U32(static_cast<std::uint32_t>(a.entries.size()));
-    for (const auto& e : a.entries)
-        for (std::uint32_t f : e.field)
-            out.U32(f);
-}
-
-bool ReadAssociation(zoapi::WireReader& in, SimAssociation& a)
-{
-    a.name = in.Str();
-    a.cameraId = in.U32();
-    a.reserved16 = in.U32();
-    a.reserved20 = in.U16();
-    a.reserved22 = in.U16();
-    a.colour = in.U32();
-    a.reserved28 = in.U32();
-    a.update = in.U32();
-    a.fontName = in.Str();
-    a.reserved40 = in.U32();
-    a.reserved44 = in.U32();
-    a.highlightColour = in.U32();
-    a.reserved52 = in.U32();
-    a.reserved56 = in.U32();
-    a.reserved60 = in.U32();
-    std::uint32_t count = in.U32();
-    if (!in.Ok() || count > zoapi::kMaxAssociationEntries || count > in.Left() / 32)
-        return false;
-    a.entries.resize(count);
-    for (auto& e : a.entries)
-        for (std::uint32_t& f : e.field)
-            f = in.U32();
-    return in.Ok();
-}
-
-}  // namespace
 
 NvrSimulator::NvrSimulator() : acceptor(io), controlAcceptor(io) {}
 
@@ -203,169 +138,23 @@ void NvrSimulator::Broadcast(std::vector<std::uint8_t> frame, SimClientConnectio
 
 void NvrSimulator::ReportChange(SimClientConnection* except)
 {
-    Broadcast(EventFrame(ZOAPI_EVENT_CONFIG_CHANGED, 0, nullptr, 0), except, true);
+    Broadcast(zoapi::WireCodec::EventFrame(ZOAPI_EVENT_CONFIG_CHANGED, 0), except, true);
 }
 
 void NvrSimulator::HandleRequest(SimClientConnection& client, std::uint16_t type, std::uint32_t seq,
                                  const std::uint8_t* payload, std::size_t size)
 {
-    using namespace zoapi;
-    if (type == kPing) {
-        WireWriter pong(type | kReplyBit, seq);
-        pong.I32(kOk);
-        client.SendReply(pong.Bytes());
-        return;
-    }
-    WireReader in(payload, size);
-    WireWriter reply(static_cast<std::uint16_t>(type | kReplyBit), seq);
-    std::vector<std::vector<std::uint8_t>> after;
-    bool changed = false;
+    bool loggedIn = client.LoggedIn();
+    SimAnswer answer;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (type == kLogin) {
-            std::string user = in.Str();
-            std::string password = in.Str();
-            state.calls.push_back("Login user=" + user);
-            auto found = state.users.find(user);
-            bool ok = in.Ok() && !state.refuseLogins && found != state.users.end() && found->second == password;
-            client.SetLoggedIn(ok);
-            // The outcome of a login is an event, not a reply.
-            client.SendReply(EventFrame(ZOAPI_EVENT_LOGIN_RESULT, ok ? ZOAPI_LOGIN_OK : ZOAPI_LOGIN_REFUSED, nullptr, 0));
-            return;
-        }
-        switch (type) {
-        case kListCameras:
-            state.calls.push_back("ListCameras");
-            break;
-        case kListSoftTriggers:
-            state.calls.push_back("ListSoftTriggers");
-            break;
-        case kListEventLinks:
-            state.calls.push_back("ListEventLinks");
-            break;
-        default:
-            break;
-        }
-        if (!client.LoggedIn()) {
-            if (type != kListCameras && type != kListSoftTriggers && type != kListEventLinks)
-                state.calls.push_back("Refused type=" + std::to_string(type) + " (not logged in)");
-            reply.I32(kNotLoggedIn);
-        } else if (type == kListCameras) {
-            reply.I32(kOk);
-            reply.U32(static_cast<std::uint32_t>(state.cameras.size()));
-            for (const auto& c : state.cameras) {
-                reply.U32(c.first);
-                reply.Str(c.second.name);
-                reply.Str(c.second.address);
-            }
-        } else if (type == kListSoftTriggers) {
-            reply.I32(kOk);
-            reply.U32(static_cast<std::uint32_t>(state.triggers.size()));
-            for (const auto& t : state.triggers) {
-                reply.U32(t.first);
-                reply.Str(t.second.name);
-                reply.Str(t.second.guid);
-            }
-        } else if (type == kListEventLinks) {
-            reply.I32(kOk);
-            reply.U32(static_cast<std::uint32_t>(state.links.size()));
-            for (const auto& l : state.links)
-                reply.U32(l.first);
-        } else if (type == kCreateSoftTrigger) {
-            std::string name = in.Str();
-            std::string guid = in.Str();
-            state.calls.push_back("CreateSoftTrigger name=" + name + " guid=" + guid);
-            if (!in.Ok()) {
-                reply.I32(kBadRequest);
-            } else if (state.refuseTriggerCode != 0) {
-                reply.I32(state.refuseTriggerCode);
-            } else {
-                std::uint32_t id = state.PutSoftTrigger(SimSoftTrigger{0, name, guid});
-                reply.I32(kOk);
-                reply.U32(id);
-                ZOAPI_TRIGGER_CREATED_EVENT data{};
-                data.size = sizeof data;
-                data.softTriggerId = id;
-                data.created = 1;
-                after.push_back(EventFrame(ZOAPI_EVENT_SOFT_TRIGGER_CREATED, 0, &data, sizeof data));
-                changed = true;
-            }
-        } else if (type == kGetEventLink) {
-            std::uint32_t id = in.U32();
-            state.calls.push_back("GetEventLink id=" + std::to_string(id));
-            auto found = state.links.find(id);
-            if (!in.Ok() || found == state.links.end()) {
-                reply.I32(kNotFound);
-            } else {
-                const SimEventLink& l = found->second;
-                reply.I32(kOk);
-                reply.U32(l.id);
-                reply.U32(l.sourceType);
-                reply.U32(l.sourceId);
-                reply.U32(l.flags);
-                reply.U32(l.triggerInUse);
-                reply.U32(l.softTriggerId);
-                reply.Str(l.name);
-            }
-        } else if (type == kUpdateEventLink) {
-            SimEventLink l;
-            l.id = in.U32();
-            l.sourceType = in.U32();
-            l.sourceId = in.U32();
-            l.flags = in.U32();
-            l.triggerInUse = in.U32();
-            l.softTriggerId = in.U32();
-            l.name = in.Str();
-            state.calls.push_back("UpdateEventLink id=" + std::to_string(l.id) + " triggerInUse=" +
-                                  std::to_string(l.triggerInUse) + " softTriggerId=" + std::to_string(l.softTriggerId));
-            auto found = state.links.find(l.id);
-            if (!in.Ok()) {
-                reply.I32(kBadRequest);
-            } else if (found == state.links.end()) {
-                reply.I32(kNotFound);
-            } else {
-                // A link taken off its trigger no longer names one, as a real server shows it.
-                if (l.triggerInUse == 0)
-                    l.softTriggerId = 0;
-                found->second = l;
-                reply.I32(kOk);
-                changed = true;
-            }
-        } else if (type == kGetAssociation) {
-            std::uint32_t camera = in.U32();
-            state.calls.push_back("GetAssociation camera=" + std::to_string(camera));
-            auto found = state.associations.find(camera);
-            reply.I32(in.Ok() ? kOk : kBadRequest);
-            reply.U8(in.Ok() && found != state.associations.end());
-            if (in.Ok() && found != state.associations.end())
-                WriteAssociation(reply, found->second);
-        } else if (type == kUpdateAssociation) {
-            SimAssociation a;
-            bool ok = ReadAssociation(in, a);
-            std::string listed;
-            for (const auto& e : a.entries)
-                listed += (listed.empty() ? "" : ",") + std::to_string(e.field[3]);
-            state.calls.push_back("UpdateAssociation camera=" + std::to_string(a.cameraId) + " name=" + a.name +
-                                  " triggers=" + listed);
-            if (!ok) {
-                reply.I32(kBadRequest);
-            } else if (state.refuseAssociationCode != 0) {
-                reply.I32(state.refuseAssociationCode);
-            } else {
-                state.associations[a.cameraId] = a;
-                reply.I32(kOk);
-                changed = true;
-            }
-        } else {
-            state.calls.push_back("Unknown type=" + std::to_string(type));
-            reply.I32(kBadRequest);
-        }
+        answer = SimRequests::Answer(state, loggedIn, type, seq, payload, size);
     }
-    client.SendReply(reply.Bytes());
-    for (auto& frame : after)
+    client.SetLoggedIn(loggedIn);
+    for (auto& frame : answer.frames)
         client.SendReply(std::move(frame));
     // The client that made the change learns it from the reply; everyone else from event 3.
-    if (changed)
+    if (answer.changed)
         ReportChange(&client);
 }
 
@@ -433,12 +222,7 @@ void NvrSimulator::AddEventLink(std::uint32_t id, std::uint32_t triggerId, const
 {
     {
         std::lock_guard<std::mutex> lock(mutex);
-        SimEventLink link;
-        link.id = id;
-        link.softTriggerId = triggerId;
-        link.triggerInUse = triggerId != 0;
-        link.name = name;
-        state.PutEventLink(link);
+        state.PutEventLink(id, triggerId, name);
     }
     ReportChange(nullptr);
 }
@@ -454,7 +238,7 @@ bool NvrSimulator::FireSoftTrigger(std::uint32_t triggerId, int status)
         data.cameraId = state.CameraOfTrigger(triggerId);
         data.softTriggerId = triggerId;
     }
-    Broadcast(EventFrame(ZOAPI_EVENT_SOFT_TRIGGER_CHANGED, status, &data, sizeof data), nullptr, true);
+    Broadcast(zoapi::WireCodec::EventFrame(ZOAPI_EVENT_SOFT_TRIGGER_CHANGED, status, &data, sizeof data), nullptr, true);
     return true;
 }
 

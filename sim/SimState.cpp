@@ -60,12 +60,7 @@ bool SimState::ApplyLine(const std::string& line, std::string& error)
     }
     if (kind == "link" && (w.size() == 3 || w.size() == 4) && SimWords::ToU32(w[1], id) && id != 0 &&
         SimWords::ToU32(w[2], other)) {
-        SimEventLink link;
-        link.id = id;
-        link.softTriggerId = other;
-        link.triggerInUse = other != 0;
-        link.name = w.size() == 4 ? w[3] : std::string();
-        PutEventLink(link);
+        PutEventLink(id, other, w.size() == 4 ? w[3] : std::string());
         return true;
     }
     error = "cannot read '" + line + "'";
@@ -124,18 +119,30 @@ void SimState::PutAssociation(std::uint32_t cameraId, const std::string& name, c
     SimAssociation a;
     a.name = name;
     a.cameraId = cameraId;
-    for (std::size_t i = 0; i < listed.size(); ++i) {
-        SimAssociationEntry e;
-        e.field[1] = static_cast<std::uint32_t>(i + 1);
-        e.field[3] = listed[i];
-        a.entries.push_back(e);
-    }
+    a.reserved16 = 4;
+    a.reserved20 = 50;
+    a.colour = 0x808080;
+    a.update = 1;
+    a.fontName = "Arial";
+    a.reserved44 = 8;
+    a.highlightColour = 0xFFFF00;
+    a.reserved52 = 70;
+    a.reserved56 = 90;
+    a.reserved60 = 90;
+    for (std::size_t i = 0; i < listed.size(); ++i)
+        a.entries.push_back(SimAssociationEntry{{32, static_cast<std::uint32_t>(i + 1), 8, listed[i], 0, 0, 0, 2}});
     associations[cameraId] = a;
 }
 
-void SimState::PutEventLink(const SimEventLink& link)
+void SimState::PutEventLink(std::uint32_t id, std::uint32_t triggerId, const std::string& name)
 {
-    links[link.id] = link;
+    SimEventLink link;
+    link.id = id;
+    link.sourceType = 1;
+    link.triggerInUse = triggerId != 0;
+    link.softTriggerId = triggerId;
+    link.name = name;
+    links[id] = link;
 }
 
 std::uint32_t SimState::CameraOfTrigger(std::uint32_t triggerId) const
