@@ -108,8 +108,13 @@ void SimState::PutCamera(const SimCamera& camera)
 
 std::uint32_t SimState::PutSoftTrigger(SimSoftTrigger trigger)
 {
-    if (trigger.id == 0)
+    if (trigger.id == 0) {
         trigger.id = triggers.empty() ? 1 : triggers.rbegin()->first + 1;
+        // Past the largest id the count wraps to 0, which means "no trigger": take the lowest free id.
+        for (std::uint32_t id = 1; trigger.id == 0; ++id)
+            if (triggers.count(id) == 0)
+                trigger.id = id;
+    }
     triggers[trigger.id] = trigger;
     return trigger.id;
 }

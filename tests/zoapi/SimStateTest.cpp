@@ -9,6 +9,7 @@
 #include "sim/SimWords.h"
 
 using zonvrsim::NvrSimulator;
+using zonvrsim::SimSoftTrigger;
 using zonvrsim::SimState;
 using zonvrsim::SimWords;
 
@@ -67,6 +68,15 @@ TEST(UnitSimState, StateLinesAreReadAndListedBackTheSameWay)
         EXPECT_FALSE(error.empty()) << bad;
     }
     EXPECT_FALSE(state.LoadFile("/nonexistent/zonvr-state", error));
+}
+
+TEST(UnitSimState, NewTriggerIdsNeverWrapToNone)
+{
+    SimState state;
+    EXPECT_EQ(state.PutSoftTrigger(SimSoftTrigger{0, "First", "A"}), 1u);
+    state.PutSoftTrigger(SimSoftTrigger{4294967295u, "Last", "B"});
+    EXPECT_EQ(state.PutSoftTrigger(SimSoftTrigger{0, "Next", "C"}), 2u);
+    EXPECT_EQ(state.triggers.count(0), 0u);
 }
 
 TEST(ComponentSimControl, CommandsChangeTheStateAndAnswerOkOrErr)
