@@ -2,9 +2,10 @@
 
 #include "nvr/zoapi.h"
 #include "sim/SimClientConnection.h"
+#include "sim/SimCommands.h"
 #include "sim/SimControlConnection.h"
-#include "sim/SimWords.h"
 #include "sim/SimRequests.h"
+#include "sim/SimWords.h"
 #include "zoapi/WireCodec.h"
 
 namespace zonvrsim {
@@ -313,122 +314,21 @@ std::string NvrSimulator::Execute(const std::string& line)
     std::vector<std::string> words;
     std::vector<std::string> lines;
     std::string error;
-    bool ok = SimWords::Split(line, words, error) && Command(words, lines, error);
+    bool ok = SimWords::Split(line, words, error) && SimCommands::Run(*this, words, lines, error);
     std::string answer;
     for (const auto& l : lines)
         answer += l + "\n";
     return answer + (ok ? "OK\n" : "ERR " + error + "\n");
 }
 
-bool NvrSimulator::Command(const std::vector<std::string>& w, std::vector<std::string>& lines, std::string& error)
+bool NvrSimulator::List(const std::string& kind, std::vector<std::string>& lines) const
 {
-    auto is = [&w](std::size_t n, const char* first, const char* second = nullptr) {
-        return w.size() >= n && w[0] == first && (!second || (w.size() > 1 && w[1] == second));
-    };
-    unsigned id = 0;
-    unsigned other = 0;
-    int number = 0;
-    if (w.empty()) {
-        error = "empty command";
-        return false;
-    }
-    if (w[0] == "list") {
-        if (w.size() != 2) {
-            error = "usage: list cameras|triggers|associations|links|users|clients";
-            return false;
-        }
-        if (w[1] == "clients") {
-            lines.push_back("clients " + std::to_string(ClientCount()));
-            return true;
-        }
-        std::lock_guard<std::mutex> lock(mutex);
-        if (!state.List(w[1], lines)) {
-            error = "unknown list '" + w[1] + "'";
-            return false;
-        }
+    if (kind == "clients") {
+        lines.assign(1, "clients " + std::to_string(ClientCount()));
         return true;
     }
-    if ((w.size() == 4 || w.size() == 5) && is(4, "camera", "add") && SimWords::ToU32(w[2], id) && id != 0) {
-        PutCamera(SimCamera{id, w[3], w.size() == 5 ? w[4] : std::string()});
-        return true;
-    }
-    if (w.size() == 4 && is(4, "camera", "rename") && SimWords::ToU32(w[2], id)) {
-        if (RenameCamera(id, w[3]))
-            return true;
-        error = "no camera " + w[2];
-        return false;
-    }
-    if (w.size() == 3 && is(3, "camera", "remove") && SimWords::ToU32(w[2], id)) {
-        if (RemoveCamera(id))
-            return true;
-        error = "no camera " + w[2];
-        return false;
-    }
-    if (w.size() == 5 && is(5, "trigger", "add") && SimWords::ToU32(w[2], id)) {
-        lines.push_back("trigger " + std::to_string(AddSoftTrigger(SimSoftTrigger{id, w[3], w[4]})));
-        return true;
-    }
-    if (w.size() == 3 && w[0] == "fire" && SimWords::ToU32(w[1], id) && SimWords::ToI32(w[2], number)) {
-        if (FireSoftTrigger(id, number))
-            return true;
-        error = "no trigger " + w[1];
-        return false;
-    }
-    if (w.size() >= 4 && is(4, "association", "set") && SimWords::ToU32(w[2], id)) {
-        std::vector<std::uint32_t> listed;
-        for (std::size_t i = 4; i < w.size(); ++i) {
-            if (!SimWords::ToU32(w[i], other)) {
-                error = "bad trigger id '" + w[i] + "'";
-                return false;
-            }
-            listed.push_back(other);
-        }
-        SetAssociation(id, w[3], listed);
-        return true;
-    }
-    if ((w.size() == 4 || w.size() == 5) && is(4, "link", "add") && SimWords::ToU32(w[2], id) && id != 0 &&
-        SimWords::ToU32(w[3], other)) {
-        AddEventLink(id, other, w.size() == 5 ? w[4] : std::string());
-        return true;
-    }
-    if (w.size() == 4 && is(4, "user", "add")) {
-        AddUser(w[2], w[3]);
-        return true;
-    }
-    if (w.size() == 1 && w[0] == "drop") {
-        DropClients();
-        return true;
-    }
-    if (w.size() == 2 && w[0] == "hang" && (w[1] == "on" || w[1] == "off")) {
-        SetHang(w[1] == "on");
-        return true;
-    }
-    if (w.size() == 3 && is(3, "refuse", "login") && (w[2] == "on" || w[2] == "off")) {
-        SetRefuseLogins(w[2] == "on");
-        return true;
-    }
-    if (w.size() == 3 && is(3, "refuse", "trigger") && SimWords::ToI32(w[2], number)) {
-        SetRefuseTriggerCreation(number);
-        return true;
-    }
-    if (w.size() == 3 && is(3, "refuse", "association") && SimWords::ToI32(w[2], number)) {
-        SetRefuseAssociationUpdate(number);
-        return true;
-    }
-    if (w.size() == 2 && w[0] == "delay" && SimWords::ToI32(w[1], number) && number >= 0) {
-        SetAckDelay(number);
-        return true;
-    }
-    if (w.size() == 1 && w[0] == "calls") {
-        lines = Calls();
-        return true;
-    }
-    if (w.size() == 2 && w[0] == "calls" && w[1] == "clear") {
-        ClearCalls();
-        return true;
-    }
-    error = "unknown command (see docs/zonvr-sim.md)";
-    return false;
+    std::lock_guard<std::mutex> lock(mutex);
+    return state.List(kind, lines);
 }
 
 }  // namespace zonvrsim
