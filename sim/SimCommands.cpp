@@ -57,13 +57,8 @@ bool SimCommands::Run(NvrSimulator& simulator, const std::vector<std::string>& w
     }
     if (w.size() >= 4 && is(4, "association", "set") && SimWords::ToU32(w[2], id)) {
         std::vector<std::uint32_t> listed;
-        for (std::size_t i = 4; i < w.size(); ++i) {
-            if (!SimWords::ToU32(w[i], other)) {
-                error = "bad trigger id '" + w[i] + "'";
-                return false;
-            }
-            listed.push_back(other);
-        }
+        if (!SimWords::ToTriggerIds(w, 4, listed, error))
+            return false;
         simulator.SetAssociation(id, w[3], listed);
         return true;
     }

@@ -48,13 +48,8 @@ bool SimState::ApplyLine(const std::string& line, std::string& error)
     }
     if (kind == "association" && w.size() >= 3 && SimWords::ToU32(w[1], id)) {
         std::vector<std::uint32_t> listed;
-        for (std::size_t i = 3; i < w.size(); ++i) {
-            if (!SimWords::ToU32(w[i], other)) {
-                error = "bad trigger id '" + w[i] + "'";
-                return false;
-            }
-            listed.push_back(other);
-        }
+        if (!SimWords::ToTriggerIds(w, 3, listed, error))
+            return false;
         PutAssociation(id, w[2], listed);
         return true;
     }

@@ -46,11 +46,15 @@ public:
     void Data(std::vector<std::uint8_t>& data)
     {
         std::uint16_t size = in.U16();
-        const std::uint8_t* bytes = size <= kMaxEventData ? in.Raw(size) : nullptr;
-        if (bytes)
-            data.assign(bytes, bytes + size);
-        else
+        if (size > kMaxEventData) {
             ok = false;
+            return;
+        }
+        // A read past the end clears the reader's own flag; no data at all is no failure.
+        const std::uint8_t* bytes = in.Raw(size);
+        data.clear();
+        if (bytes && size > 0)
+            data.assign(bytes, bytes + size);
     }
     template <typename Record>
     void List(std::vector<Record>& records, std::uint32_t most)

@@ -1,6 +1,5 @@
 // The shared frame and record codec, and the library's inbox, against well-formed and hostile bytes.
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,7 +32,7 @@ template <typename Record>
 bool Decode(const Bytes& bytes, Record& record)
 {
     std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[bytes.size() + 1]);
-    std::memcpy(exact.get(), bytes.data(), bytes.size());
+    std::copy(bytes.begin(), bytes.end(), exact.get());
     WireReader in(exact.get(), bytes.size());
     return WireCodec::Read(in, record) && in.Left() == 0;
 }
