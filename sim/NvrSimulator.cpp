@@ -239,7 +239,8 @@ bool NvrSimulator::FireSoftTrigger(std::uint32_t triggerId, int status)
         data.cameraId = state.CameraOfTrigger(triggerId);
         data.softTriggerId = triggerId;
     }
-    Broadcast(zoapi::WireCodec::EventFrame(ZOAPI_EVENT_SOFT_TRIGGER_CHANGED, status, &data, sizeof data), nullptr, true);
+    Broadcast(zoapi::WireCodec::EventFrame(ZOAPI_EVENT_SOFT_TRIGGER_CHANGED, status, &data, sizeof data), nullptr,
+              true);
     return true;
 }
 

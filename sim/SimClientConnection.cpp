@@ -75,7 +75,8 @@ void SimClientConnection::HandleReadHeader(const boost::system::error_code& erro
     }
     frame.resize(header.Size());
     auto self = shared_from_this();
-    boost::asio::async_read(socket, boost::asio::buffer(frame.data() + zoapi::kLengthSize, frame.size() - zoapi::kLengthSize),
+    auto rest = boost::asio::buffer(frame.data() + zoapi::kLengthSize, frame.size() - zoapi::kLengthSize);
+    boost::asio::async_read(socket, rest,
                             [self](const boost::system::error_code& e, std::size_t bytes) {
                                 self->HandleReadBody(e, bytes);
                             });

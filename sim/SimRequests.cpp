@@ -78,7 +78,8 @@ void SimRequests::Login(SimState& state, bool& loggedIn, WireReader& in, SimAnsw
     state.calls.push_back("Login user=" + login.user);
     auto found = state.users.find(login.user);
     loggedIn = read && !state.refuseLogins && found != state.users.end() && found->second == login.password;
-    answer.frames.push_back(WireCodec::EventFrame(ZOAPI_EVENT_LOGIN_RESULT, loggedIn ? ZOAPI_LOGIN_OK : ZOAPI_LOGIN_REFUSED));
+    int status = loggedIn ? ZOAPI_LOGIN_OK : ZOAPI_LOGIN_REFUSED;
+    answer.frames.push_back(WireCodec::EventFrame(ZOAPI_EVENT_LOGIN_RESULT, status));
 }
 
 void SimRequests::List(const SimState& state, std::uint16_t type, WireWriter& reply)

@@ -31,7 +31,7 @@ Bytes Encode(const Record& record)
 template <typename Record>
 bool Decode(const Bytes& bytes, Record& record)
 {
-    std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[bytes.size() + 1]);
+    std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[bytes.size()]);
     std::copy(bytes.begin(), bytes.end(), exact.get());
     WireReader in(exact.get(), bytes.size());
     return WireCodec::Read(in, record) && in.Left() == 0;
