@@ -48,6 +48,8 @@ public:
 
     /// Runs one control line; the answer's lines end with "OK" or "ERR <reason>".
     std::string Execute(const std::string& line);
+    /// The items of one kind ("cameras", ..., "clients") as state lines; false for an unknown kind.
+    bool List(const std::string& kind, std::vector<std::string>& lines) const;
 
     /// Adds or replaces a user.
     void AddUser(const std::string& name, const std::string& password);
@@ -109,8 +111,6 @@ private:
     void Broadcast(std::vector<std::uint8_t> frame, SimClientConnection* except, bool loggedInOnly);
     /// Tells logged-in clients (but `except`) that the configuration changed.
     void ReportChange(SimClientConnection* except);
-    /// Runs one parsed control command; appends answer lines; false with `error` when refused.
-    bool Command(const std::vector<std::string>& words, std::vector<std::string>& lines, std::string& error);
 
     /// Event loop of the simulator's thread.
     boost::asio::io_service io;

@@ -4,8 +4,8 @@
 
 #include "nvr/zoapi.h"
 #include "sim/NvrSimulator.h"
-#include "zoapi/WireProtocol.h"
-#include "zoapi/WireWriter.h"
+#include "zoapi/WireCodec.h"
+#include "zoapi/WireFrame.h"
 
 namespace zonvrsim {
 
@@ -30,11 +30,7 @@ void SimClientConnection::Start()
 {
     boost::system::error_code ignored;
     socket.set_option(boost::asio::ip::tcp::no_delay(true), ignored);
-    zoapi::WireWriter greeting(zoapi::kEvent, 0);
-    greeting.I32(ZOAPI_EVENT_CONNECTED);
-    greeting.I32(0);
-    greeting.U16(0);
-    Send(greeting.Bytes());
+    Send(zoapi::WireCodec::EventFrame(ZOAPI_EVENT_CONNECTED, 0));
     StartReadHeader();
 }
 
@@ -61,8 +57,9 @@ void SimClientConnection::SetLoggedIn(bool value)
 
 void SimClientConnection::StartReadHeader()
 {
+    frame.resize(zoapi::kLengthSize);
     auto self = shared_from_this();
-    boost::asio::async_read(socket, boost::asio::buffer(header),
+    boost::asio::async_read(socket, boost::asio::buffer(frame),
                             [self](const boost::system::error_code& error, std::size_t bytes) {
                                 self->HandleReadHeader(error, bytes);
                             });
@@ -70,20 +67,16 @@ void SimClientConnection::StartReadHeader()
 
 void SimClientConnection::HandleReadHeader(const boost::system::error_code& error, std::size_t)
 {
-    if (error) {
-        Stop();
-        return;
-    }
-    std::uint32_t length = static_cast<std::uint32_t>(header[0]) | (static_cast<std::uint32_t>(header[1]) << 8) |
-                           (static_cast<std::uint32_t>(header[2]) << 16) | (static_cast<std::uint32_t>(header[3]) << 24);
+    zoapi::WireFrame header;
     // A client that breaks the framing cannot be resynchronised; a real server hangs up too.
-    if (length < zoapi::kHeaderRest || length > zoapi::kMaxFrameBody) {
+    if (error || header.Read(frame.data(), frame.size()) == zoapi::WireFrame::kBroken) {
         Stop();
         return;
     }
-    body.resize(length);
+    frame.resize(header.Size());
     auto self = shared_from_this();
-    boost::asio::async_read(socket, boost::asio::buffer(body),
+    auto rest = boost::asio::buffer(frame.data() + zoapi::kLengthSize, frame.size() - zoapi::kLengthSize);
+    boost::asio::async_read(socket, rest,
                             [self](const boost::system::error_code& e, std::size_t bytes) {
                                 self->HandleReadBody(e, bytes);
                             });
@@ -91,14 +84,12 @@ void SimClientConnection::HandleReadHeader(const boost::system::error_code& erro
 
 void SimClientConnection::HandleReadBody(const boost::system::error_code& error, std::size_t)
 {
-    if (error) {
+    zoapi::WireFrame request;
+    if (error || request.Read(frame.data(), frame.size()) != zoapi::WireFrame::kWhole) {
         Stop();
         return;
     }
-    std::uint16_t type = static_cast<std::uint16_t>(body[0] | (body[1] << 8));
-    std::uint32_t seq = static_cast<std::uint32_t>(body[4]) | (static_cast<std::uint32_t>(body[5]) << 8) |
-                        (static_cast<std::uint32_t>(body[6]) << 16) | (static_cast<std::uint32_t>(body[7]) << 24);
-    simulator.HandleRequest(*this, type, seq, body.data() + zoapi::kHeaderRest, body.size() - zoapi::kHeaderRest);
+    simulator.HandleRequest(*this, request.Type(), request.Seq(), request.Payload(), request.PayloadSize());
     if (!stopped)
         StartReadHeader();
 }

@@ -38,7 +38,7 @@ public:
 private:
     /// Reads the next frame's length field.
     void StartReadHeader();
-    /// Checks the length and reads the rest of the frame.
+    /// Checks the length field and reads the rest of the frame.
     void HandleReadHeader(const boost::system::error_code& error, std::size_t bytes);
     /// Hands the frame to the simulator and reads the next one.
     void HandleReadBody(const boost::system::error_code& error, std::size_t bytes);
@@ -51,10 +51,8 @@ private:
     boost::asio::ip::tcp::socket socket;
     /// The simulator that answers the requests.
     NvrSimulator& simulator;
-    /// Length field of the frame being read.
-    std::uint8_t header[4] = {0, 0, 0, 0};
-    /// Rest of the frame being read.
-    std::vector<std::uint8_t> body;
+    /// The frame being read: its length field first, then the rest once the length is checked.
+    std::vector<std::uint8_t> frame;
     /// Frames waiting to be written, oldest first.
     std::deque<std::vector<std::uint8_t>> outbox;
     /// Bytes in `outbox`; a client that lets it grow past the bound is dropped.

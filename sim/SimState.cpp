@@ -48,24 +48,14 @@ bool SimState::ApplyLine(const std::string& line, std::string& error)
     }
     if (kind == "association" && w.size() >= 3 && SimWords::ToU32(w[1], id)) {
         std::vector<std::uint32_t> listed;
-        for (std::size_t i = 3; i < w.size(); ++i) {
-            if (!SimWords::ToU32(w[i], other)) {
-                error = "bad trigger id '" + w[i] + "'";
-                return false;
-            }
-            listed.push_back(other);
-        }
+        if (!SimWords::ToTriggerIds(w, 3, listed, error))
+            return false;
         PutAssociation(id, w[2], listed);
         return true;
     }
     if (kind == "link" && (w.size() == 3 || w.size() == 4) && SimWords::ToU32(w[1], id) && id != 0 &&
         SimWords::ToU32(w[2], other)) {
-        SimEventLink link;
-        link.id = id;
-        link.softTriggerId = other;
-        link.triggerInUse = other != 0;
-        link.name = w.size() == 4 ? w[3] : std::string();
-        PutEventLink(link);
+        PutEventLink(id, other, w.size() == 4 ? w[3] : std::string());
         return true;
     }
     error = "cannot read '" + line + "'";
@@ -115,11 +105,10 @@ std::uint32_t SimState::PutSoftTrigger(SimSoftTrigger trigger)
 {
     if (trigger.id == 0) {
         trigger.id = triggers.empty() ? 1 : triggers.rbegin()->first + 1;
-        // Id 0 means "no trigger" to the client library: once 4294967295 is taken, the count
-        // would wrap to it, so the lowest free id is taken instead.
-        if (trigger.id == 0)
-            while (triggers.count(++trigger.id) != 0) {
-            }
+        // Past the largest id the count wraps to 0, which means "no trigger": take the lowest free id.
+        for (std::uint32_t id = 1; trigger.id == 0; ++id)
+            if (triggers.count(id) == 0)
+                trigger.id = id;
     }
     triggers[trigger.id] = trigger;
     return trigger.id;
@@ -130,18 +119,30 @@ void SimState::PutAssociation(std::uint32_t cameraId, const std::string& name, c
     SimAssociation a;
     a.name = name;
     a.cameraId = cameraId;
-    for (std::size_t i = 0; i < listed.size(); ++i) {
-        SimAssociationEntry e;
-        e.field[1] = static_cast<std::uint32_t>(i + 1);
-        e.field[3] = listed[i];
-        a.entries.push_back(e);
-    }
+    a.reserved16 = 4;
+    a.reserved20 = 50;
+    a.colour = 0x808080;
+    a.update = 1;
+    a.fontName = "Arial";
+    a.reserved44 = 8;
+    a.highlightColour = 0xFFFF00;
+    a.reserved52 = 70;
+    a.reserved56 = 90;
+    a.reserved60 = 90;
+    for (std::size_t i = 0; i < listed.size(); ++i)
+        a.entries.push_back(SimAssociationEntry{{32, static_cast<std::uint32_t>(i + 1), 8, listed[i], 0, 0, 0, 2}});
     associations[cameraId] = a;
 }
 
-void SimState::PutEventLink(const SimEventLink& link)
+void SimState::PutEventLink(std::uint32_t id, std::uint32_t triggerId, const std::string& name)
 {
-    links[link.id] = link;
+    SimEventLink link;
+    link.id = id;
+    link.sourceType = 1;
+    link.triggerInUse = triggerId != 0;
+    link.softTriggerId = triggerId;
+    link.name = name;
+    links[id] = link;
 }
 
 std::uint32_t SimState::CameraOfTrigger(std::uint32_t triggerId) const

@@ -5,87 +5,21 @@
 #include <string>
 #include <vector>
 
+#include "zoapi/WireRecords.h"
+
 namespace zonvrsim {
 
+// The server keeps its records as they travel, so what a client writes is stored field for field.
 /// A camera of the simulated server.
-struct SimCamera {
-    /// Server camera id.
-    std::uint32_t id = 0;
-    /// Camera name.
-    std::string name;
-    /// Device address, e.g. "rtsp://127.0.0.5:554/stream"; empty for an analog camera.
-    std::string address;
-};
-
+using SimCamera = zoapi::CameraRecord;
 /// A soft trigger of the simulated server.
-struct SimSoftTrigger {
-    /// Trigger id.
-    std::uint32_t id = 0;
-    /// Trigger name.
-    std::string name;
-    /// Trigger GUID.
-    std::string guid;
-};
-
+using SimSoftTrigger = zoapi::SoftTriggerRecord;
 /// One entry of an association, the eight 32-bit fields as the client sent them.
-struct SimAssociationEntry {
-    /// Fields at offsets 0, 4, ... 28: size, position, -, soft-trigger id, -, -, -, -.
-    std::uint32_t field[8] = {32, 1, 8, 0, 0, 0, 0, 2};
-};
-
+using SimAssociationEntry = zoapi::AssociationEntry;
 /// A camera's association, every field of the client's record that is not a pointer.
-struct SimAssociation {
-    /// Association name.
-    std::string name;
-    /// Camera the association belongs to.
-    std::uint32_t cameraId = 0;
-    /// Field at offset 16.
-    std::uint32_t reserved16 = 4;
-    /// Field at offset 20.
-    std::uint16_t reserved20 = 50;
-    /// Field at offset 22.
-    std::uint16_t reserved22 = 0;
-    /// Colour at offset 24.
-    std::uint32_t colour = 0x808080;
-    /// Field at offset 28.
-    std::uint32_t reserved28 = 0;
-    /// Update flag at offset 32.
-    std::uint32_t update = 1;
-    /// Font name.
-    std::string fontName = "Arial";
-    /// Field at offset 40.
-    std::uint32_t reserved40 = 0;
-    /// Field at offset 44.
-    std::uint32_t reserved44 = 8;
-    /// Colour at offset 48.
-    std::uint32_t highlightColour = 0xFFFF00;
-    /// Field at offset 52.
-    std::uint32_t reserved52 = 70;
-    /// Field at offset 56.
-    std::uint32_t reserved56 = 90;
-    /// Field at offset 60.
-    std::uint32_t reserved60 = 90;
-    /// Listed triggers, in list order.
-    std::vector<SimAssociationEntry> entries;
-};
-
+using SimAssociation = zoapi::AssociationRecord;
 /// An event link of the simulated server.
-struct SimEventLink {
-    /// Link id.
-    std::uint32_t id = 0;
-    /// Kind of event that fires the link.
-    std::uint32_t sourceType = 1;
-    /// Id of the thing that fires it.
-    std::uint32_t sourceId = 0;
-    /// Flags.
-    std::uint32_t flags = 0;
-    /// Non-zero while the link drives its trigger.
-    std::uint32_t triggerInUse = 1;
-    /// Trigger the link drives, 0 once taken off.
-    std::uint32_t softTriggerId = 0;
-    /// Link name.
-    std::string name;
-};
+using SimEventLink = zoapi::EventLinkRecord;
 
 // The configuration of the simulated recording server and what it has been asked: users,
 // cameras, soft triggers, associations, event links, the behaviour switches of the control
@@ -105,10 +39,11 @@ public:
     /// Adds or replaces a soft trigger; id 0 takes the one after the highest (the lowest free one
     /// once 4294967295 is taken), never 0 itself. Returns the id.
     std::uint32_t PutSoftTrigger(SimSoftTrigger trigger);
-    /// Adds or replaces an association with default fields that lists the given triggers.
+    /// Adds or replaces an association with the fields the daemon gives a new one, listing the
+    /// given triggers.
     void PutAssociation(std::uint32_t cameraId, const std::string& name, const std::vector<std::uint32_t>& triggers);
-    /// Adds or replaces an event link.
-    void PutEventLink(const SimEventLink& link);
+    /// Adds or replaces an event link as a user sets one up: driving the trigger (none for 0).
+    void PutEventLink(std::uint32_t id, std::uint32_t triggerId, const std::string& name);
     /// First camera whose association lists the trigger, 0 if none.
     std::uint32_t CameraOfTrigger(std::uint32_t triggerId) const;
 

@@ -83,4 +83,19 @@ bool SimWords::ToI32(const std::string& word, int& value)
     return true;
 }
 
+bool SimWords::ToTriggerIds(const std::vector<std::string>& words, std::size_t from, std::vector<std::uint32_t>& ids,
+                            std::string& error)
+{
+    ids.clear();
+    for (std::size_t i = from; i < words.size(); ++i) {
+        unsigned value = 0;
+        if (!ToU32(words[i], value)) {
+            error = "bad trigger id '" + words[i] + "'";
+            return false;
+        }
+        ids.push_back(value);
+    }
+    return true;
+}
+
 }  // namespace zonvrsim

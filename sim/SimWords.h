@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,10 @@ public:
     static bool ToU32(const std::string& word, unsigned& value);
     /// Reads a whole decimal signed 32-bit number; false for anything else.
     static bool ToI32(const std::string& word, int& value);
+    /// Reads the trigger ids listed from word `from` on, as ToU32 does; false (with `error`
+    /// naming the word) on the first that is no id.
+    static bool ToTriggerIds(const std::vector<std::string>& words, std::size_t from, std::vector<std::uint32_t>& ids,
+                             std::string& error);
 };
 
 }  // namespace zonvrsim

@@ -2,19 +2,21 @@
 
 #include <chrono>
 #include <cstdint>
-#include <deque>
-#include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "nvr/zoapi.h"
 #include "zoapi/WireWriter.h"
+#include "zoapi/ZoapiConnection.h"
+#include "zoapi/ZoapiDirectory.h"
+#include "zoapi/ZoapiInbox.h"
 
 namespace zoapi {
 
-// One handle of the client library: a TCP connection to a recording server, the events received
-// on it and not yet delivered, and the lists last loaded from the server. Used from one thread at
-// a time; different sessions share nothing, so they run on different threads without locks.
+// One handle of the client library: the calls of the C interface over one connection to a
+// recording server, with the silence limit that decides when the server counts as lost. The
+// bytes go through the connection, what comes back is taken apart by the inbox, and listings
+// are kept in the directory. Used from one thread at a time; different sessions share nothing,
+// so they run on different threads without locks.
 class ZoapiSession {
 public:
     /// The value of `magic` while the session is alive.
@@ -70,56 +72,18 @@ public:
     int UpdateAssociation(const ZOAPI_ASSOCIATION* association);
 
 private:
-    /// Fetches the listing of type and reads each item with readItem into items, replacing them
-    /// only when the whole reply reads cleanly; smallestItem bounds the count a reply may claim.
-    /// Returns the item count, 0 on any failure (items are then empty).
-    template <typename Item, typename ReadItem>
-    unsigned LoadList(std::uint16_t type, std::uint32_t smallestItem, std::vector<Item>& items, ReadItem readItem);
-
-    using Clock = std::chrono::steady_clock;
-
-    /// An event received and not yet delivered.
-    struct Event {
-        /// Event type.
-        int type;
-        /// Event status.
-        int status;
-        /// Event data; empty means the event function gets NULL.
-        std::vector<std::uint8_t> data;
-    };
-    /// A server camera as last listed.
-    struct Camera {
-        /// Server camera id.
-        std::uint32_t id;
-        /// Camera name.
-        std::string name;
-        /// Device address; empty for an analog camera.
-        std::string address;
-    };
-    /// A soft trigger as last listed.
-    struct SoftTrigger {
-        /// Trigger id.
-        std::uint32_t id;
-        /// Trigger name.
-        std::string name;
-        /// Trigger GUID.
-        std::string guid;
-    };
+    using Clock = ZoapiConnection::Clock;
 
     /// Marks the connection lost: the socket is closed, queued events stay for Select.
     void Lose();
     /// Sends a whole frame; false (connection lost) when it cannot within the silence limit.
     bool SendFrame(WireWriter& frame);
-    /// Sends a request and waits for its reply body (after the result code is checked by caller).
+    /// Sends a request and waits for its reply; false (nothing in `reply`) when none came.
     bool Request(WireWriter& request, std::vector<std::uint8_t>& reply);
+    /// The result code that starts a reply to `request`, or -1 when no readable reply came.
+    int RequestResult(WireWriter& request);
     /// Waits until `until` for data and takes in what came; false once the connection is lost.
     bool ReadSome(Clock::time_point until);
-    /// Splits received bytes into frames, queueing events and keeping the awaited reply.
-    bool TakeFrames();
-    /// Handles one complete frame body; false on a frame that breaks the protocol.
-    bool TakeFrame(const std::uint8_t* body, std::size_t size);
-    /// True when the frame being received is the awaited reply, still incomplete.
-    bool ReplyArriving() const;
     /// Starts the silence clock unless it already runs.
     void StartAwaiting();
     /// Time at which the silence limit runs out, or max() when nothing is awaited.
@@ -128,45 +92,31 @@ private:
     int Deliver();
     /// Sequence number for the next request.
     std::uint32_t NextSeq();
+    /// True while connected.
+    bool Connected() const;
 
     /// kMagic while alive, cleared by the destructor.
     std::uint32_t magic = kMagic;
-    /// Connected socket, -1 when not connected.
-    int fd = -1;
+    /// The socket to the server.
+    ZoapiConnection connection;
+    /// What the server sent, taken apart.
+    ZoapiInbox inbox;
+    /// Lists last loaded from the server.
+    ZoapiDirectory directory;
     /// Event function, may be null.
     ZOAPI_EVENTFUNC callback = nullptr;
     /// Context handed to the event function.
     void* context = nullptr;
     /// How long the server may stay silent while an answer is awaited.
     std::chrono::milliseconds silenceLimit{60000};
-    /// Bytes received and not yet split into frames.
-    std::vector<std::uint8_t> received;
-    /// Events waiting for Select, oldest first.
-    std::deque<Event> events;
     /// Sequence number of the last request sent.
     std::uint32_t seq = 0;
-    /// Sequence number of the reply awaited, 0 when none.
-    std::uint32_t awaitedSeq = 0;
-    /// Set when the awaited reply has arrived.
-    bool replyArrived = false;
-    /// Body of the awaited reply after its header.
-    std::vector<std::uint8_t> reply;
     /// Set while an answer (greeting, reply, keep-alive) is awaited.
     bool awaiting = false;
     /// When the current wait for an answer began.
     Clock::time_point awaitingSince;
     /// When the server last sent anything.
     Clock::time_point lastHeard;
-    /// Cameras as last listed.
-    std::vector<Camera> cameras;
-    /// Camera id to index in `cameras`.
-    std::unordered_map<std::uint32_t, std::size_t> cameraIndex;
-    /// Soft triggers as last listed.
-    std::vector<SoftTrigger> triggers;
-    /// Trigger id to index in `triggers`.
-    std::unordered_map<std::uint32_t, std::size_t> triggerIndex;
-    /// Event-link ids as last listed.
-    std::vector<std::uint32_t> links;
 };
 
 }  // namespace zoapi

@@ -8,8 +8,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "zoapi/WireProtocol.h"
-#include "zoapi/WireWriter.h"
+#include "zoapi/WireCodec.h"
+#include "zoapi/WireFrame.h"
 
 FakePeer::FakePeer(std::vector<std::uint8_t> bytes, Answer reply, bool closeAfter)
     : opening(std::move(bytes)), answer(std::move(reply)), closeAfterOpening(closeAfter)
@@ -95,14 +95,10 @@ void FakePeer::Serve()
             break;
         }
         in.insert(in.end(), chunk, chunk + n);
-        while (in.size() >= 12) {
-            std::uint32_t length = in[0] | (in[1] << 8) | (in[2] << 16) | (static_cast<std::uint32_t>(in[3]) << 24);
-            if (in.size() < 4 + length)
-                break;
-            std::uint16_t type = static_cast<std::uint16_t>(in[4] | (in[5] << 8));
-            std::uint32_t seq = in[8] | (in[9] << 8) | (in[10] << 16) | (static_cast<std::uint32_t>(in[11]) << 24);
-            in.erase(in.begin(), in.begin() + 4 + length);
-            std::vector<std::uint8_t> out = answer ? answer(type, seq) : std::vector<std::uint8_t>();
+        zoapi::WireFrame frame;
+        while (frame.Read(in.data(), in.size()) == zoapi::WireFrame::kWhole) {
+            std::vector<std::uint8_t> out = answer ? answer(frame.Type(), frame.Seq()) : std::vector<std::uint8_t>();
+            in.erase(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(frame.Size()));
             if (!out.empty())
                 ::send(client, out.data(), out.size(), MSG_NOSIGNAL);
         }
@@ -119,10 +115,5 @@ std::vector<std::uint8_t> Frame(std::uint16_t type, std::uint32_t seq, const std
 
 std::vector<std::uint8_t> EventFrame(int type, int status, const std::vector<std::uint8_t>& data)
 {
-    zoapi::WireWriter frame(zoapi::kEvent, 0);
-    frame.I32(type);
-    frame.I32(status);
-    frame.U16(static_cast<std::uint16_t>(data.size()));
-    frame.Raw(data.data(), data.size());
-    return frame.Bytes();
+    return zoapi::WireCodec::EventFrame(type, status, data.data(), data.size());
 }

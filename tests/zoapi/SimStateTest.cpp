@@ -9,6 +9,7 @@
 #include "sim/SimWords.h"
 
 using zonvrsim::NvrSimulator;
+using zonvrsim::SimSoftTrigger;
 using zonvrsim::SimState;
 using zonvrsim::SimWords;
 
