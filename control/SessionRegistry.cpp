@@ -34,6 +34,19 @@ std::shared_ptr<ControlSession> SessionRegistry::Find(uint16_t number) const
     return found == sessions.end() ? nullptr : found->second.session.lock();
 }
 
+std::shared_ptr<ControlSession> SessionRegistry::Find(uint16_t number, const std::string& address) const
+{
+    // A viewer list holds only registered sessions, each as its number's entry holds it.
+    const auto camera = viewers.find(address);
+    if (camera != viewers.end())
+    {
+        const auto viewer = camera->second.find(number);
+        if (viewer != camera->second.end())
+            return viewer->second.lock();
+    }
+    return Find(number);
+}
+
 void SessionRegistry::UpdateViewer(const ControlSession& session)
 {
     const auto found = sessions.find(session.Number);

@@ -29,6 +29,9 @@ public:
     void Remove(uint16_t number, const ControlSession* session);
     /// The session registered with number; empty when there is none or it has gone.
     std::shared_ptr<ControlSession> Find(uint16_t number) const;
+    /// Find, looking first among the viewers of the camera at address: a control message's holder
+    /// is usually one of them, and their list is short where the registry may be long.
+    std::shared_ptr<ControlSession> Find(uint16_t number, const std::string& address) const;
     /// To be called once session's SelectedCamera has changed: a registered session becomes a
     /// viewer of that camera and no longer of the one before; an unregistered one changes nothing.
     void UpdateViewer(const ControlSession& session);
