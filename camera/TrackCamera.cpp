@@ -9,6 +9,7 @@
 #include <tinyxml2.h>
 
 #include "base/ConfigValue.h"
+#include "base/HandlerPool.h"
 #include "base/LogStream.h"
 
 using boost::asio::ip::tcp;
@@ -101,10 +102,10 @@ void TrackCamera::StartWrite()
     const boost::asio::const_buffer bytes = boost::asio::buffer(queue.front().bytes);
     std::weak_ptr<char> alive = life;
     const uint64_t link = linkGeneration;
-    auto handler = [this, alive, link](const boost::system::error_code& error, std::size_t) {
+    auto handler = HandlerPool::Wrap([this, alive, link](const boost::system::error_code& error, std::size_t) {
         if (!alive.expired())
             HandleWrite(error, link);
-    };
+    });
     if (serialCamera)
         boost::asio::async_write(serialPort, bytes, handler);
     else

@@ -104,12 +104,13 @@ void ControlServer::NotifyControl(const std::string& address, uint16_t holder)
     // The holder may have gone while its command was being written: the hold stands, and the
     // others are told with an empty name, as for a holder that never logged in. It is looked up
     // before anyone is told, since telling the holder may end its session.
-    const std::shared_ptr<ControlSession> holderSession = Sessions.Find(holder, address);
+    const SessionRegistry::Viewers* viewers = Sessions.ViewersOf(address);
+    const std::shared_ptr<ControlSession> holderSession = Sessions.Find(holder, viewers);
     // Each text is made once and shared by its recipients; the one for the others only when
     // there is one, since the holder alone is the usual case.
     static const auto youHaveControl = std::make_shared<const std::string>("#0000F0 You have control");
     std::shared_ptr<const std::string> others;
-    Sessions.ForEachViewer(address, [&](uint16_t number, ControlSession& session) {
+    SessionRegistry::ForEachViewer(viewers, [&](uint16_t number, ControlSession& session) {
         if (number == holder)
         {
             session.Send(youHaveControl);
@@ -126,7 +127,8 @@ void ControlServer::ClearControl(const std::string& address)
 {
     std::lock_guard<std::recursive_mutex> guard(lock);
     static const auto lapsed = std::make_shared<const std::string>("#0000F0 ");
-    Sessions.ForEachViewer(address, [](uint16_t, ControlSession& session) { session.Send(lapsed); });
+    SessionRegistry::ForEachViewer(Sessions.ViewersOf(address),
+                                   [](uint16_t, ControlSession& session) { session.Send(lapsed); });
 }
 
 void ControlServer::SendCommand(const std::string& address, uint16_t session, int32_t priority,

@@ -6,6 +6,7 @@
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/write.hpp>
 
+#include "base/HandlerPool.h"
 #include "base/LogStream.h"
 #include "base/User.h"
 #include "camera/TrackCamera.h"
@@ -70,11 +71,10 @@ void ControlSession::StartWrite()
 {
     auto self = shared_from_this();
     boost::asio::async_write(socket, boost::asio::buffer(*outgoing.front().text),
-                             [this, self](const boost::system::error_code& error, std::size_t)
-                             {
+                             HandlerPool::Wrap([this, self](const boost::system::error_code& error, std::size_t) {
                                  const auto guard = server.Lock();
                                  HandleWrite(error);
-                             });
+                             }));
 }
 
 void ControlSession::HandleWrite(const boost::system::error_code& error)
@@ -114,11 +114,10 @@ void ControlSession::StartRead()
     received = 0;
     auto self = shared_from_this();
     socket.async_read_some(boost::asio::buffer(buffer),
-                           [this, self](const boost::system::error_code& error, std::size_t length)
-                           {
+                           HandlerPool::Wrap([this, self](const boost::system::error_code& error, std::size_t length) {
                                const auto guard = server.Lock();
                                HandleRead(error, length);
-                           });
+                           }));
 }
 
 void ControlSession::HandleRead(const boost::system::error_code& error, std::size_t length)
