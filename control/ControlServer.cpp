@@ -203,7 +203,7 @@ uint32_t ControlServer::GetSoftTriggerId(const std::string& address)
 }
 
 // The user table, the camera addresses and their Pelco numbers never change once loaded, so
-// the three lookups below need no lock.
+// the lookups below need no lock.
 
 bool ControlServer::CheckUser(const std::string& name, const std::string& password) const
 {
