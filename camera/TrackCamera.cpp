@@ -9,6 +9,7 @@
 #include <tinyxml2.h>
 
 #include "base/ConfigValue.h"
+#include "base/HandlerPool.h"
 #include "base/LogStream.h"
 #include "camera/SerialLineCheck.h"
 
@@ -91,7 +92,9 @@ void TrackCamera::Send(uint16_t session, int32_t priority, const uint8_t* bytes,
     // way of a block for a camera that is not connected.
     if (!open || queue.size() >= maxQueuedBlocks)
         return;
-    queue.push_back(Block{std::make_shared<std::vector<uint8_t>>(bytes, bytes + length), session, priority});
+    spareBytes.assign(bytes, bytes + length);
+    queue.push_back(Block{std::move(spareBytes), session, priority});
+    spareBytes.clear();
     if (!writing)
         StartWrite();
 }
@@ -99,17 +102,19 @@ void TrackCamera::Send(uint16_t session, int32_t priority, const uint8_t* bytes,
 void TrackCamera::StartWrite()
 {
     writing = true;
-    std::shared_ptr<std::vector<uint8_t>> bytes = queue.front().bytes;
+    // The head block stays in place until its completion: the deque keeps it where it is while
+    // others are added behind it.
+    const boost::asio::const_buffer bytes = boost::asio::buffer(queue.front().bytes);
     std::weak_ptr<char> alive = life;
     const uint64_t link = linkGeneration;
-    auto handler = [this, alive, bytes, link](const boost::system::error_code& error, std::size_t) {
+    auto handler = HandlerPool::Wrap([this, alive, link](const boost::system::error_code& error, std::size_t) {
         if (!alive.expired())
             HandleWrite(error, link);
-    };
+    });
     if (serialCamera)
-        boost::asio::async_write(serialPort, boost::asio::buffer(*bytes), handler);
+        boost::asio::async_write(serialPort, bytes, handler);
     else
-        boost::asio::async_write(*socket, boost::asio::buffer(*bytes), handler);
+        boost::asio::async_write(*socket, bytes, handler);
 }
 
 void TrackCamera::HandleWrite(const boost::system::error_code& error, uint64_t link)
@@ -138,10 +143,11 @@ void TrackCamera::HandleWrite(const boost::system::error_code& error, uint64_t l
     }
 
     // The holder is recorded only when the bytes are out, so a refused write leaves the hold alone.
-    const Block block = queue.front();
-    queue.pop_front();
+    Block& block = queue.front();
     holderSession = block.session;
     holderPriority = block.priority;
+    spareBytes = std::move(block.bytes);
+    queue.pop_front();
     // The hold now ends lockSecs after this write. A wait already running is left alone and, when
     // it expires, waits on for the rest: re-arming the timer for every command would cost a
     // cancellation, its completion and the timer queue's work each time.

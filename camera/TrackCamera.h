@@ -103,8 +103,9 @@ private:
     /// One operator block on its way to the camera.
     struct Block
     {
-        /// The bytes, shared with the pending write so they outlive the camera if need be.
-        std::shared_ptr<std::vector<uint8_t>> bytes;
+        /// The bytes. The pending write of the head block reads them only while its link is
+        /// open, and every path that drops the queue closes or replaces the link with it.
+        std::vector<uint8_t> bytes;
         /// Session that sent the block; becomes the holder once it is written.
         uint16_t session;
         /// That session's priority.
@@ -196,6 +197,8 @@ private:
     std::deque<Block> queue;
     /// True while the head block of queue is being written.
     bool writing = false;
+    /// The storage of the last written block, taken by the next one so that a block costs no allocation.
+    std::vector<uint8_t> spareBytes;
     /// Counts replacements of the socket or line; completions of an older one do nothing.
     uint64_t linkGeneration = 0;
     /// Reconnect wait, and the reopen wait of a serial line.

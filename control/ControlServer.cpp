@@ -36,6 +36,11 @@ ControlServer::~ControlServer()
 
 void ControlServer::AttachCamera(TrackCamera& camera)
 {
+    // Every operator frame looks its camera up by number: an index instead of a walk over all
+    // cameras. Start-up attaches them in Address order, so the first of two that share a number
+    // keeps it, as the walk would find it.
+    if (camera.pelcoNumber < camerasByPelco.size() && camerasByPelco[camera.pelcoNumber] == nullptr)
+        camerasByPelco[camera.pelcoNumber] = &camera;
     camera.notifyControl = [this](const std::string& address, uint16_t holder) { NotifyControl(address, holder); };
     camera.clearControl = [this](const std::string& address) { ClearControl(address); };
 }
@@ -104,17 +109,21 @@ void ControlServer::NotifyControl(const std::string& address, uint16_t holder)
     // The holder may have gone while its command was being written: the hold stands, and the
     // others are told with an empty name, as for a holder that never logged in. It is looked up
     // before anyone is told, since telling the holder may end its session.
-    const std::shared_ptr<ControlSession> holderSession = Sessions.Find(holder);
-    std::string others;
-    Sessions.ForEachViewer(address, [&](uint16_t number, ControlSession& session) {
+    const SessionRegistry::Viewers* viewers = Sessions.ViewersOf(address);
+    const std::shared_ptr<ControlSession> holderSession = Sessions.Find(holder, viewers);
+    // Each text is made once and shared by its recipients; the one for the others only when
+    // there is one, since the holder alone is the usual case.
+    static const auto youHaveControl = std::make_shared<const std::string>("#0000F0 You have control");
+    std::shared_ptr<const std::string> others;
+    SessionRegistry::ForEachViewer(viewers, [&](uint16_t number, ControlSession& session) {
         if (number == holder)
         {
-            session.Send("#0000F0 You have control");
+            session.Send(youHaveControl);
             return;
         }
-        // Built for the first viewer other than the holder: the holder alone is the usual case.
-        if (others.empty())
-            others = "#F00000 " + (holderSession ? holderSession->UserName : std::string()) + " has control";
+        if (!others)
+            others = std::make_shared<const std::string>(
+                "#F00000 " + (holderSession ? holderSession->UserName : std::string()) + " has control");
         session.Send(others);
     });
 }
@@ -122,7 +131,9 @@ void ControlServer::NotifyControl(const std::string& address, uint16_t holder)
 void ControlServer::ClearControl(const std::string& address)
 {
     std::lock_guard<std::recursive_mutex> guard(lock);
-    Sessions.ForEachViewer(address, [](uint16_t, ControlSession& session) { session.Send("#0000F0 "); });
+    static const auto lapsed = std::make_shared<const std::string>("#0000F0 ");
+    SessionRegistry::ForEachViewer(Sessions.ViewersOf(address),
+                                   [](uint16_t, ControlSession& session) { session.Send(lapsed); });
 }
 
 void ControlServer::SendCommand(const std::string& address, uint16_t session, int32_t priority,
@@ -130,9 +141,13 @@ void ControlServer::SendCommand(const std::string& address, uint16_t session, in
 {
     std::lock_guard<std::recursive_mutex> guard(lock);
     const auto entry = cameras.find(address);
-    if (entry == cameras.end())
-        return;
-    TrackCamera& camera = *entry->second;
+    if (entry != cameras.end())
+        SendCommand(*entry->second, session, priority, bytes, length);
+}
+
+void ControlServer::SendCommand(TrackCamera& camera, uint16_t session, int32_t priority, const uint8_t* bytes,
+                                std::size_t length)
+{
     if (camera.holderSession != 0 && camera.holderSession != session && camera.holderPriority >= priority)
         return;
     // The camera records the holder only when the bytes are out, from its write completion,
@@ -193,7 +208,7 @@ uint32_t ControlServer::GetSoftTriggerId(const std::string& address)
 }
 
 // The user table, the camera addresses and their Pelco numbers never change once loaded, so
-// the three lookups below need no lock.
+// the lookups below need no lock.
 
 bool ControlServer::CheckUser(const std::string& name, const std::string& password) const
 {
@@ -205,12 +220,21 @@ bool ControlServer::CheckUser(const std::string& name, const std::string& passwo
 
 std::string ControlServer::FindCameraByPelco(uint32_t number) const
 {
+    const TrackCamera* camera = FindCamera(number);
+    return camera != nullptr ? camera->address : std::string();
+}
+
+TrackCamera* ControlServer::FindCamera(uint32_t number) const
+{
+    if (number < camerasByPelco.size() && camerasByPelco[number] != nullptr)
+        return camerasByPelco[number];
+    // A camera that was never attached is still found, the slow way.
     for (const auto& entry : cameras)
     {
         if (entry.second->pelcoNumber == number)
-            return entry.second->address;
+            return entry.second;
     }
-    return std::string();
+    return nullptr;
 }
 
 const User& ControlServer::LookUpUser(const std::string& name) const

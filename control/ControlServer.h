@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -47,7 +48,8 @@ public:
     /// address is not numeric; binds nothing, so the configuration checker runs it too.
     static boost::asio::ip::tcp::endpoint ListenEndpoint(const std::string& address, uint32_t port);
 
-    /// Lets camera report written commands and lapsed locks to this server.
+    /// Lets camera report written commands and lapsed locks to this server, and indexes it by its
+    /// Pelco number. The camera must outlive the server.
     void AttachCamera(TrackCamera& camera);
 
     /// Gives the camera at address to the session that asked for the next choice: it gets the
@@ -64,6 +66,9 @@ public:
     /// The control rule: passes the bytes to the camera at address unless another session of
     /// equal or higher priority holds it; a refused command is dropped without a word.
     void SendCommand(const std::string& address, uint16_t session, int32_t priority, const uint8_t* bytes,
+                     std::size_t length);
+    /// SendCommand for a camera already found; for callers that hold Lock().
+    void SendCommand(TrackCamera& camera, uint16_t session, int32_t priority, const uint8_t* bytes,
                      std::size_t length);
 
     /// Stores the recording server's id of the camera at address; nothing for an unknown address.
@@ -85,6 +90,8 @@ public:
     bool CheckUser(const std::string& name, const std::string& password) const;
     /// Address of the camera with that Pelco number; empty when no camera has it.
     std::string FindCameraByPelco(uint32_t number) const;
+    /// The camera with that Pelco number; null when no camera has it.
+    TrackCamera* FindCamera(uint32_t number) const;
     /// The account of a user that CheckUser has just accepted.
     const User& LookUpUser(const std::string& name) const;
 
@@ -146,6 +153,9 @@ private:
     CameraMap& cameras;
     /// The operator accounts; read only.
     UserMap& users;
+    /// The attached cameras by Pelco number, for the numbers a frame's byte 1 can carry; null
+    /// where no attached camera has it.
+    std::array<TrackCamera*, 256> camerasByPelco{};
     /// The session waiting for the current accept; not started yet.
     std::shared_ptr<ControlSession> acceptingSession;
     /// The live sessions by number, and the viewers of each camera; does not keep them alive.

@@ -6,8 +6,10 @@
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/write.hpp>
 
+#include "base/HandlerPool.h"
 #include "base/LogStream.h"
 #include "base/User.h"
+#include "camera/TrackCamera.h"
 #include "control/ControlServer.h"
 
 ControlSession::ControlSession(boost::asio::io_service& ioService, ControlServer& server)
@@ -34,20 +36,25 @@ uint16_t ControlSession::Start()
 
 void ControlSession::Send(const std::string& text)
 {
+    Queue(std::make_shared<const std::string>(text), false);
+}
+
+void ControlSession::Send(const std::shared_ptr<const std::string>& text)
+{
     Queue(text, false);
 }
 
 void ControlSession::Reply(const std::string& text)
 {
-    Queue(text, true);
+    Queue(std::make_shared<const std::string>(text), true);
 }
 
-void ControlSession::Queue(const std::string& text, bool reply)
+void ControlSession::Queue(const std::shared_ptr<const std::string>& text, bool reply)
 {
     if (ended)
         return;
     // A client that stops reading would otherwise make every message to it pile up here.
-    if (queuedBytes + text.size() > kMaxQueuedBytes)
+    if (queuedBytes + text->size() > kMaxQueuedBytes)
     {
         gLog.BeginLine() << "Dropping session with TolvexControl user " << UserName << " at " << PeerAddress
                          << ": client is not reading";
@@ -55,7 +62,7 @@ void ControlSession::Queue(const std::string& text, bool reply)
         return;
     }
     outgoing.push_back(Outgoing{text, reply});
-    queuedBytes += text.size();
+    queuedBytes += text->size();
     if (outgoing.size() == 1)
         StartWrite();
 }
@@ -63,18 +70,17 @@ void ControlSession::Queue(const std::string& text, bool reply)
 void ControlSession::StartWrite()
 {
     auto self = shared_from_this();
-    boost::asio::async_write(socket, boost::asio::buffer(outgoing.front().text),
-                             [this, self](const boost::system::error_code& error, std::size_t)
-                             {
+    boost::asio::async_write(socket, boost::asio::buffer(*outgoing.front().text),
+                             HandlerPool::Wrap([this, self](const boost::system::error_code& error, std::size_t) {
                                  const auto guard = server.Lock();
                                  HandleWrite(error);
-                             });
+                             }));
 }
 
 void ControlSession::HandleWrite(const boost::system::error_code& error)
 {
     const bool reply = outgoing.front().reply;
-    queuedBytes -= outgoing.front().text.size();
+    queuedBytes -= outgoing.front().text->size();
     outgoing.pop_front();
     if (ended)
         return;
@@ -102,14 +108,16 @@ void ControlSession::StartRead()
 {
     if (ended)
         return;
-    buffer.fill(0);
+    // Only the last message's bytes can be other than zero: clearing just those keeps a frame
+    // from touching the whole buffer.
+    std::fill_n(buffer.begin(), received, 0);
+    received = 0;
     auto self = shared_from_this();
     socket.async_read_some(boost::asio::buffer(buffer),
-                           [this, self](const boost::system::error_code& error, std::size_t length)
-                           {
+                           HandlerPool::Wrap([this, self](const boost::system::error_code& error, std::size_t length) {
                                const auto guard = server.Lock();
                                HandleRead(error, length);
-                           });
+                           }));
 }
 
 void ControlSession::HandleRead(const boost::system::error_code& error, std::size_t length)
@@ -120,6 +128,7 @@ void ControlSession::HandleRead(const boost::system::error_code& error, std::siz
         End();
         return;
     }
+    received = length;
 
     // A message shorter than a keyword cannot match it: the buffer is zero beyond the message.
     const char* text = reinterpret_cast<const char*>(buffer.data());
@@ -174,8 +183,8 @@ void ControlSession::HandlePelco(std::size_t length)
 {
     // Byte 1 is the camera's Pelco address; a one-byte message reads the zero behind it.
     const uint32_t number = buffer[1];
-    const std::string address = server.FindCameraByPelco(number);
-    if (address.empty())
+    TrackCamera* camera = server.FindCamera(number);
+    if (camera == nullptr)
     {
         gLog.BeginLine() << "Unknown Pelco camera ID " << number;
         return;
@@ -183,9 +192,9 @@ void ControlSession::HandlePelco(std::size_t length)
 
     // The operator is shown the camera before the command is judged, so a refused command still
     // leaves the session looking at the camera it tried to steer.
-    if (SelectedCamera != address)
-        server.TakeChoice(*this, address);
-    server.SendCommand(SelectedCamera, Number, Priority, buffer.data(), length);
+    if (SelectedCamera != camera->address)
+        server.TakeChoice(*this, camera->address);
+    server.SendCommand(*camera, Number, Priority, buffer.data(), length);
 }
 
 void ControlSession::End()
@@ -199,7 +208,7 @@ void ControlSession::End()
     // The message in flight stays until its write completes; the rest will never be sent.
     while (outgoing.size() > 1)
     {
-        queuedBytes -= outgoing.back().text.size();
+        queuedBytes -= outgoing.back().text->size();
         outgoing.pop_back();
     }
 }

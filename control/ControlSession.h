@@ -36,6 +36,9 @@ public:
     /// Queues text to be written whole, after everything queued before it. Beyond
     /// kMaxQueuedBytes the session is dropped instead; an ended session ignores it.
     void Send(const std::string& text);
+    /// Send for a text that several sessions are sent, or the same one again and again: it is
+    /// queued without a copy and must not change.
+    void Send(const std::shared_ptr<const std::string>& text);
 
     /// The session number: the client's TCP source port; 0 until started.
     uint16_t Number = 0;
@@ -55,8 +58,8 @@ private:
     /// One outgoing message.
     struct Outgoing
     {
-        /// The bytes, kept until their write has completed.
-        std::string text;
+        /// The bytes, kept until their write has completed; possibly shared with other sessions.
+        std::shared_ptr<const std::string> text;
         /// True for "SESSION", "OK" and "FAILURE": their completion starts the next read.
         bool reply;
     };
@@ -64,7 +67,7 @@ private:
     /// Queues a reply; the next read starts once it has been sent.
     void Reply(const std::string& text);
     /// Appends to the write queue and starts writing if nothing was in flight.
-    void Queue(const std::string& text, bool reply);
+    void Queue(const std::shared_ptr<const std::string>& text, bool reply);
     /// Writes the message at the front of the queue.
     void StartWrite();
     /// Pops the written message; after a reply starts the next read, and writes the next message.
@@ -86,6 +89,8 @@ private:
     ControlServer& server;
     /// Holds one received message; zero beyond it.
     std::array<uint8_t, 1024> buffer{};
+    /// Length of the message in buffer; the bytes beyond it are zero.
+    std::size_t received = 0;
     /// Messages waiting to be written; the front one is in flight.
     std::deque<Outgoing> outgoing;
     /// Bytes in outgoing.

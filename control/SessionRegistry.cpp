@@ -34,6 +34,24 @@ std::shared_ptr<ControlSession> SessionRegistry::Find(uint16_t number) const
     return found == sessions.end() ? nullptr : found->second.session.lock();
 }
 
+const SessionRegistry::Viewers* SessionRegistry::ViewersOf(const std::string& address) const
+{
+    const auto camera = viewers.find(address);
+    return camera == viewers.end() ? nullptr : &camera->second;
+}
+
+std::shared_ptr<ControlSession> SessionRegistry::Find(uint16_t number, const Viewers* viewers) const
+{
+    // A viewer list holds only registered sessions, each as its number's entry holds it.
+    if (viewers != nullptr)
+    {
+        const auto viewer = viewers->find(number);
+        if (viewer != viewers->end())
+            return viewer->second.lock();
+    }
+    return Find(number);
+}
+
 void SessionRegistry::UpdateViewer(const ControlSession& session)
 {
     const auto found = sessions.find(session.Number);

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 class ControlSession;
 
@@ -29,6 +30,11 @@ public:
     void Remove(uint16_t number, const ControlSession* session);
     /// The session registered with number; empty when there is none or it has gone.
     std::shared_ptr<ControlSession> Find(uint16_t number) const;
+    /// The registered viewers of the camera at address; null when none has ever looked at it.
+    const Viewers* ViewersOf(const std::string& address) const;
+    /// Find, looking first in viewers: a control message's holder is usually one of the camera's
+    /// viewers, and their list is short where the registry may be long.
+    std::shared_ptr<ControlSession> Find(uint16_t number, const Viewers* viewers) const;
     /// To be called once session's SelectedCamera has changed: a registered session becomes a
     /// viewer of that camera and no longer of the one before; an unregistered one changes nothing.
     void UpdateViewer(const ControlSession& session);
@@ -48,16 +54,15 @@ public:
         }
     }
 
-    /// Calls visit(number, session) for every registered viewer of the camera at address that is
-    /// still alive, in ascending number. A visit may end its own session (which leaves the
-    /// registry then): the walk has stepped past its entry before the call.
+    /// Calls visit(number, session) for every one of viewers (from ViewersOf) that is still
+    /// alive, in ascending number. A visit may end its own session (which leaves the registry
+    /// then): the walk has stepped past its entry before the call.
     template <typename Visit>
-    void ForEachViewer(const std::string& address, Visit visit) const
+    static void ForEachViewer(const Viewers* viewers, Visit visit)
     {
-        const auto camera = viewers.find(address);
-        if (camera == viewers.end())
+        if (viewers == nullptr)
             return;
-        for (auto entry = camera->second.begin(); entry != camera->second.end();)
+        for (auto entry = viewers->begin(); entry != viewers->end();)
         {
             const uint16_t number = entry->first;
             const std::shared_ptr<ControlSession> session = entry->second.lock();
@@ -86,6 +91,7 @@ private:
 
     /// The live sessions by number.
     std::map<uint16_t, Entry> sessions;
-    /// The viewer lists by camera Address; a list is kept once made, even when empty.
-    std::map<std::string, Viewers> viewers;
+    /// The viewer lists by camera Address; a list is kept once made, even when empty, and stays
+    /// where it is while others are added (entries point to theirs).
+    std::unordered_map<std::string, Viewers> viewers;
 };

@@ -19,7 +19,10 @@
 
 int main()
 {
-    boost::asio::io_service ioService;
+    // Only the event loop's thread touches sockets, serial lines and timers; other threads only
+    // post to it. Telling the loop so spares a lock per socket operation and a wake-up of the
+    // loop for every completion it queues for itself.
+    boost::asio::io_service ioService(BOOST_ASIO_CONCURRENCY_HINT_UNSAFE_IO);
     NvrMap nvrs;
     CameraMap cameras;
     UserMap users;

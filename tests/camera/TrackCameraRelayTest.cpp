@@ -99,6 +99,34 @@ TEST_F(ComponentTrackCameraRelay, WritesQueueInOrderUpToTheBound)
     EXPECT_EQ(CountLines("Error sending command to "), 0);
 }
 
+TEST_F(ComponentTrackCameraRelay, BlocksOfEveryLengthArriveUnchangedWhileTheirStorageIsReused)
+{
+    FakeCamera fake(ioService);
+    TrackCamera& camera = MakeCamera(CameraElement(fake.Port()));
+    ASSERT_TRUE(RunUntil([&] { return fake.Connections() == 1; }));
+
+    // Lengths go up and down, so a block takes the storage of a longer or a shorter one, queued
+    // behind others in one turn of the event loop or alone.
+    const std::size_t lengths[] = {1, 1024, 7, 512, 2, 1023, 64, 3};
+    std::vector<uint8_t> expected;
+    uint8_t next = 0;
+    for (int round = 0; round < 3; ++round)
+    {
+        for (const std::size_t length : lengths)
+        {
+            std::vector<uint8_t> block(length);
+            for (uint8_t& byte : block)
+                byte = next++;
+            camera.Send(1, 1, block.data(), length);
+            expected.insert(expected.end(), block.begin(), block.end());
+            if (round == 1)
+                ASSERT_TRUE(RunUntil([&] { return fake.Received(0).size() == expected.size(); }));
+        }
+    }
+    ASSERT_TRUE(RunUntil([&] { return fake.Received(0).size() >= expected.size(); }));
+    EXPECT_EQ(expected, fake.Received(0));
+}
+
 TEST_F(ComponentTrackCameraRelay, HoldIsRecordedWhenWrittenAndLapsesAfterTheLastCommand)
 {
     FakeCamera fake(ioService);

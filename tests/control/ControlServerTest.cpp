@@ -93,6 +93,9 @@ TEST_F(ComponentControlServer, UserCheckAndCameraLookups)
     EXPECT_EQ("127.0.0.1", server->FindCameraByPelco(3));
     EXPECT_EQ("127.0.0.2", server->FindCameraByPelco(0));
     EXPECT_EQ("", server->FindCameraByPelco(200));
+    // A camera the server was never given is still found by its number.
+    AddUnreachableCamera("127.0.0.3", 9);
+    EXPECT_EQ("127.0.0.3", server->FindCameraByPelco(9));
 
     // The recording-server link's operations: unknown addresses change nothing and differ from nothing.
     EXPECT_TRUE(server->CameraIdDiffers("127.0.0.1", 7));
