@@ -1,14 +1,8 @@
 #pragma once
 
 // A running daemon with operators and track cameras, for the system tests of operator control:
-// the test is the TolvexControl clients, the network cameras the daemon dials and the
-// pseudo-terminals it writes to.
+// the test is the TolvexControl clients and the network cameras the daemon dials.
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <memory>
 #include <string>
 
@@ -19,41 +13,6 @@
 
 inline const std::string kYouHaveControl = "#0000F0 You have control";
 inline const std::string kLapsed = "#0000F0 ";
-
-/// The master side of a pseudo-terminal that the daemon uses as a camera's serial line.
-class PseudoTerminal
-{
-public:
-    /// Opens a new pseudo-terminal pair; path stays empty when the system has none.
-    PseudoTerminal()
-    {
-        master = posix_openpt(O_RDWR | O_NOCTTY);
-        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0)
-            path = ptsname(master);
-    }
-    PseudoTerminal(const PseudoTerminal&) = delete;
-    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
-    /// Closes the master side: the line hangs up and its device goes away.
-    ~PseudoTerminal()
-    {
-        if (master >= 0)
-            close(master);
-    }
-    /// The next count bytes written to the line, fewer on timeout.
-    std::string Receive(std::size_t count, std::chrono::milliseconds timeout = std::chrono::milliseconds(10000))
-    {
-        FillTo(master, received, count, std::chrono::steady_clock::now() + timeout);
-        const std::string taken = received.substr(0, count);
-        received.erase(0, taken.size());
-        return taken;
-    }
-    /// The master descriptor.
-    int master = -1;
-    /// The slave's path: the camera's Port.
-    std::string path;
-    /// Bytes read but not yet taken.
-    std::string received;
-};
 
 /// A running daemon with a control port, users and cameras.
 struct ControlDaemon

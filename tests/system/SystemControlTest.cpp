@@ -1,7 +1,10 @@
 // Operators steering track cameras through the real daemon: the test is the TolvexControl
 // clients, the network camera the daemon dials and the pseudo-terminal it writes to.
 
+#include <fcntl.h>
 #include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include <memory>
 #include <random>
@@ -11,6 +14,42 @@
 #include <gtest/gtest.h>
 
 #include "ControlDaemon.h"
+
+namespace
+{
+
+/// The master side of a pseudo-terminal that the daemon uses as a camera's serial line.
+class PseudoTerminal
+{
+public:
+    PseudoTerminal()
+    {
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0)
+            path = ptsname(master);
+    }
+    ~PseudoTerminal()
+    {
+        if (master >= 0)
+            close(master);
+    }
+    /// The next count bytes written to the line, fewer on timeout.
+    std::string Receive(std::size_t count)
+    {
+        FillTo(master, received, count, std::chrono::steady_clock::now() + std::chrono::seconds(10));
+        const std::string taken = received.substr(0, count);
+        received.erase(0, taken.size());
+        return taken;
+    }
+    /// The master descriptor.
+    int master = -1;
+    /// The slave's path: the camera's Port.
+    std::string path;
+    /// Bytes read but not yet taken.
+    std::string received;
+};
+
+} // namespace
 
 TEST(SystemControlSteering, OperatorsSteerANetworkAndASerialCameraAndAreToldWhoHoldsThem)
 {
