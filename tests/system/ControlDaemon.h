@@ -11,7 +11,9 @@
 #include "../control/OperatorClient.h"
 #include "DaemonRig.h"
 
+/// What the holder of a camera is told after each of its written frames.
 inline const std::string kYouHaveControl = "#0000F0 You have control";
+/// What every viewer of a camera is told when its lock time runs out.
 inline const std::string kLapsed = "#0000F0 ";
 
 /// A running daemon with a control port, users and cameras.
@@ -45,8 +47,11 @@ struct ControlDaemon
         return client;
     }
 
+    /// The daemon; its configuration is written and it is started by the constructor.
     rig::Daemon daemon;
+    /// The operators' port.
     uint16_t port;
+    /// True when the daemon started and wrote its pid.
     bool started = false;
 };
 
