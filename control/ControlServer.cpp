@@ -1,13 +1,41 @@
 #include "control/ControlServer.h"
 
+#include <cerrno>
+
+#include <boost/asio/error.hpp>
 #include <boost/asio/post.hpp>
 
 #include "camera/TrackCamera.h"
 #include "control/ControlSession.h"
 
+namespace
+{
+
+/// True for an accept that failed because the process or the system is out of descriptors or
+/// memory. Compared by number, not with portable error conditions: those call into the error
+/// category, which a sanitizer build checks with a pipe that a process out of descriptors
+/// cannot open.
+bool OutOfResources(const boost::system::error_code& error)
+{
+    if (error.category() != boost::asio::error::get_system_category())
+        return false;
+    switch (error.value())
+    {
+    case EMFILE:
+    case ENFILE:
+    case ENOBUFS:
+    case ENOMEM:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
 ControlServer::ControlServer(boost::asio::io_service& ioService, const std::string& address, uint32_t port,
                              CameraMap& cameras, UserMap& users)
-    : ioService(ioService), acceptor(ioService), cameras(cameras), users(users)
+    : ioService(ioService), acceptor(ioService), cameras(cameras), users(users), acceptTimer(ioService)
 {
     const boost::asio::ip::tcp::endpoint endpoint = ListenEndpoint(address, port);
     acceptor.open(endpoint.protocol());
@@ -32,6 +60,7 @@ ControlServer::~ControlServer()
     Sessions.Clear();
     boost::system::error_code ignored;
     acceptor.close(ignored);
+    acceptTimer.cancel();
 }
 
 void ControlServer::AttachCamera(TrackCamera& camera)
@@ -65,7 +94,31 @@ void ControlServer::HandleAccept(const boost::system::error_code& error)
         if (acceptingSession->Start() != 0)
             Sessions.Add(acceptingSession);
     }
-    // A failed accept (no descriptor left, say) is followed at once by the next one.
+    // Linux reserves the new descriptor before it looks at the backlog, so while the process is
+    // out of descriptors every accept fails at once, waiting client or not: accepting again at
+    // once would spin the event loop and slow every session's traffic. Any other failure belongs
+    // to the one connection, and the next accept follows at once.
+    if (OutOfResources(error))
+    {
+        StartAcceptPause();
+        return;
+    }
+    StartAccept();
+}
+
+void ControlServer::StartAcceptPause()
+{
+    acceptTimer.expires_after(acceptPause);
+    // As for the accept: a cancelled wait may find the server gone.
+    acceptTimer.async_wait([this](const boost::system::error_code& error) {
+        if (error != boost::asio::error::operation_aborted)
+            HandleAcceptPause(error);
+    });
+}
+
+void ControlServer::HandleAcceptPause(const boost::system::error_code&)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock);
     StartAccept();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -10,6 +11,7 @@
 
 #include <boost/asio/io_service.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 #include "base/User.h"
 #include "camera/CameraMap.h"
@@ -137,8 +139,13 @@ public:
 private:
     /// Creates the next session and starts one accept into its socket.
     void StartAccept();
-    /// Starts and registers the accepted session, or discards it; then accepts the next one.
+    /// Starts and registers the accepted session, or discards it; then accepts the next one, at
+    /// once or, when the process is out of descriptors or memory, after a pause.
     void HandleAccept(const boost::system::error_code& error);
+    /// Waits acceptPause before the next accept; clients meanwhile wait in the listen backlog.
+    void StartAcceptPause();
+    /// Pause over: accepts again.
+    void HandleAcceptPause(const boost::system::error_code& error);
     /// SendCamera on the event loop: hands the camera at address to the choosing session.
     void HandleSendCamera(const std::string& address, bool flag);
     /// Sends session the camera message for the camera at address, with flag "1" (operator) or
@@ -158,6 +165,11 @@ private:
     std::array<TrackCamera*, 256> camerasByPelco{};
     /// The session waiting for the current accept; not started yet.
     std::shared_ptr<ControlSession> acceptingSession;
+    /// Short enough that a client in the backlog is served well within a second of a descriptor
+    /// coming free, long enough that the failing accepts cost next to nothing.
+    static constexpr std::chrono::milliseconds acceptPause{100};
+    /// Spaces out the accepts while they fail for want of descriptors or memory.
+    boost::asio::steady_timer acceptTimer;
     /// The live sessions by number, and the viewers of each camera; does not keep them alive.
     SessionRegistry Sessions;
     /// The session that waits for the next camera chosen on the recording-server side; 0 = none.

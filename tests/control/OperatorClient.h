@@ -236,6 +236,17 @@ public:
         return taken;
     }
 
+    /// Drops the service's connection with a reset, whatever it still has to send; the next
+    /// Accept takes its next connection.
+    void Reset()
+    {
+        const linger abort{1, 0};
+        ::setsockopt(connection, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        ::close(connection);
+        connection = -1;
+        received.clear();
+    }
+
 private:
     /// The listening socket.
     int listener = -1;

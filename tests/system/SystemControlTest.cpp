@@ -2,7 +2,6 @@
 // clients, the network camera the daemon dials and the pseudo-terminal it writes to.
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -14,14 +13,10 @@
 
 #include <gtest/gtest.h>
 
-#include "../control/OperatorClient.h"
-#include "DaemonRig.h"
+#include "ControlDaemon.h"
 
 namespace
 {
-
-const std::string kYouHaveControl = "#0000F0 You have control";
-const std::string kLapsed = "#0000F0 ";
 
 /// The master side of a pseudo-terminal that the daemon uses as a camera's serial line.
 class PseudoTerminal
@@ -53,53 +48,6 @@ public:
     /// Bytes read but not yet taken.
     std::string received;
 };
-
-/// A running daemon with a control port, users and cameras.
-struct ControlDaemon
-{
-    /// Writes the configuration and starts the daemon; port receives the control port.
-    explicit ControlDaemon(const std::string& users, const std::string& cameras, int lockTime = 1,
-                           const std::string& clientAddress = "127.0.0.1")
-        : port(rig::FreePort())
-    {
-        daemon.WriteConfig("<zoTolvex><Options RetryIntervalSecs=\"1\" ClientAddress=\"" + clientAddress +
-                           "\" ClientPort=\"" + std::to_string(port) + "\"/><TolvexControl LockTime=\"" +
-                           std::to_string(lockTime) + "\">" + users + "</TolvexControl><NVR Address=\"127.0.0.1\" Port=\"" +
-                           std::to_string(rig::FreePort()) + "\" Login=\"a\" Password=\"b\">" + cameras +
-                           "</NVR></zoTolvex>");
-        started = daemon.Start() == 0 && daemon.Pid() > 0;
-    }
-
-    /// Connects a client and checks its "SESSION" message.
-    std::unique_ptr<OperatorClient> Connect(const std::string& localAddress = "127.0.0.1", uint16_t localPort = 0,
-                                            int receiveBuffer = 0)
-    {
-        std::unique_ptr<OperatorClient> client;
-        // The listener may still be coming up right after start.
-        rig::WaitUntil([&] {
-            client = std::make_unique<OperatorClient>(port, localAddress, localPort, receiveBuffer);
-            return client->Connected();
-        });
-        const std::string expected = "SESSION " + std::to_string(client->LocalPort());
-        EXPECT_EQ(expected, client->ReceiveLike(expected));
-        return client;
-    }
-
-    rig::Daemon daemon;
-    uint16_t port;
-    bool started = false;
-};
-
-std::string User(const std::string& name, const std::string& password, int priority)
-{
-    return "<User Name=\"" + name + "\" Password=\"" + password + "\" Priority=\"" + std::to_string(priority) + "\"/>";
-}
-
-/// A Pelco frame for camera number whose last byte tells the senders apart.
-std::string Frame(uint8_t number, char tag)
-{
-    return std::string("\xFF", 1) + static_cast<char>(number) + std::string("\x00\x04\x00\x00", 4) + tag;
-}
 
 } // namespace
 
