@@ -211,3 +211,22 @@ int LoadConfigForCheck(boost::asio::io_service& ioService, NvrMap& nvrs, CameraM
 {
     return LoadFile(ioService, nvrs, cameras, users, path, &check);
 }
+
+void FreeCheckLoad(NvrMap& nvrs, CameraMap& cameras, UserMap& users, ConfigCheckLoad& check)
+{
+    for (auto& entry : cameras)
+        delete entry.second;
+    for (TrackCamera* camera : check.repeatedCameras)
+        delete camera;
+    for (auto& entry : nvrs)
+        delete entry.second;
+    for (NVRConnection* connection : check.repeatedServers)
+        delete connection;
+    for (auto& entry : users)
+        delete entry.second;
+    cameras.clear();
+    check.repeatedCameras.clear();
+    nvrs.clear();
+    check.repeatedServers.clear();
+    users.clear();
+}

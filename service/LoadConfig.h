@@ -46,3 +46,7 @@ struct ConfigCheckLoad
 /// connects or opens a device, and nothing is started. Throws where LoadConfig would.
 int LoadConfigForCheck(boost::asio::io_service& ioService, NvrMap& nvrs, CameraMap& cameras, UserMap& users,
                        const std::string& path, ConfigCheckLoad& check);
+
+/// Deletes everything a LoadConfigForCheck built, the repeated servers and cameras included, and
+/// empties the registries. Cameras go first, since a connection only refers to them.
+void FreeCheckLoad(NvrMap& nvrs, CameraMap& cameras, UserMap& users, ConfigCheckLoad& check);

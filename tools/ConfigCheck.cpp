@@ -2,23 +2,12 @@
 
 #include <exception>
 
-#include "camera/TrackCamera.h"
 #include "control/ControlServer.h"
-#include "nvr/NVRConnection.h"
 #include "service/StartupLog.h"
 
 ConfigCheck::~ConfigCheck()
 {
-    for (auto& entry : cameras)
-        delete entry.second;
-    for (TrackCamera* camera : load.repeatedCameras)
-        delete camera;
-    for (auto& entry : nvrs)
-        delete entry.second;
-    for (NVRConnection* connection : load.repeatedServers)
-        delete connection;
-    for (auto& entry : users)
-        delete entry.second;
+    FreeCheckLoad(nvrs, cameras, users, load);
 }
 
 int ConfigCheck::Run(const std::string& path)

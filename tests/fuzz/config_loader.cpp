@@ -55,20 +55,7 @@ struct Loaded {
     /// What the checker's load reports besides, with the repeated servers and cameras.
     ConfigCheckLoad check;
 
-    ~Loaded()
-    {
-        // Cameras first: an NVR connection only refers to them.
-        for (auto& entry : cameras)
-            delete entry.second;
-        for (TrackCamera* camera : check.repeatedCameras)
-            delete camera;
-        for (auto& entry : nvrs)
-            delete entry.second;
-        for (NVRConnection* connection : check.repeatedServers)
-            delete connection;
-        for (auto& entry : users)
-            delete entry.second;
-    }
+    ~Loaded() { FreeCheckLoad(nvrs, cameras, users, check); }
 };
 
 void CheckRegistries(const Loaded& loaded, int result)
