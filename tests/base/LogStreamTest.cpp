@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -150,49 +151,9 @@ TEST_F(UnitLogStream, AFailedStreamIsReopenedAndAMissingDirectoryNeverThrows)
     EXPECT_NO_THROW(nowhere.BeginLine() << "goes to standard error");
 }
 
-TEST_F(UnitLogStream, LinesFromManyThreadsNeverInterleave)
+/// Each of threads writers logs perThread lines "thread T line I FILLER" to log at once.
+void LogFromThreads(LogStream& log, int threads, int perThread, const std::function<std::string(int, int)>& filler)
 {
-    LogStream log(dir);
-    const int threads = 8;
-    const int perThread = 500;
-    std::vector<std::thread> writers;
-    for (int t = 0; t < threads; ++t)
-        writers.emplace_back([&log, t] {
-            for (int i = 0; i < perThread; ++i)
-                log.BeginLine() << "thread " << t << " line " << i << ' ' << std::string(64, char('a' + t));
-        });
-    for (auto& writer : writers)
-        writer.join();
-
-    std::istringstream lines(Read("zoTolvex.log"));
-    std::string line;
-    std::vector<int> next(threads, 0);
-    const std::regex body(R"(thread (\d) line (\d+) ([a-h]{64}))");
-    int count = 0;
-    while (std::getline(lines, line))
-    {
-        std::smatch match;
-        ASSERT_TRUE(std::regex_match(line, match, kLine)) << line;
-        const std::string text = match[2].str();
-        std::smatch parts;
-        ASSERT_TRUE(std::regex_match(text, parts, body)) << text;
-        const int t = std::stoi(parts[1].str());
-        EXPECT_EQ(next[t]++, std::stoi(parts[2].str()));
-        EXPECT_EQ(std::string(64, char('a' + t)), parts[3].str());
-        ++count;
-    }
-    EXPECT_EQ(threads * perThread, count);
-}
-
-TEST_F(UnitLogStream, FourThreadsLoggingAcrossARotationLeaveEveryLineWholeAndInOrder)
-{
-    // Lines of changing length, so that the rotation may fall anywhere in a line; about 1.5 MiB in
-    // all, so the file rotates once while the threads write and no line leaves both files (a
-    // second rotation would drop the first generation, with whatever one thread wrote there).
-    LogStream log(dir);
-    const int threads = 4;
-    const int perThread = 1700;
-    auto filler = [](int t, int i) { return std::string(40 + (i * 37) % 300, char('a' + t)); };
     std::vector<std::thread> writers;
     for (int t = 0; t < threads; ++t)
         writers.emplace_back([&, t] {
@@ -201,6 +162,49 @@ TEST_F(UnitLogStream, FourThreadsLoggingAcrossARotationLeaveEveryLineWholeAndInO
         });
     for (auto& writer : writers)
         writer.join();
+}
+
+/// Checks that text holds only whole lines with their prefix, as LogFromThreads writes them, and
+/// every thread's lines from the first to the last, in order, none missing.
+void ExpectEveryThreadsLinesInOrder(const std::string& text, int threads, int perThread,
+                                    const std::function<std::string(int, int)>& filler)
+{
+    std::istringstream lines(text);
+    std::string line;
+    std::vector<int> next(threads, 0);
+    const std::regex body(R"(thread (\d) line (\d+) ([a-h]+))");
+    while (std::getline(lines, line))
+    {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(line, match, kLine)) << line;
+        const std::string message = match[2].str();
+        std::smatch parts;
+        ASSERT_TRUE(std::regex_match(message, parts, body)) << message;
+        const int t = std::stoi(parts[1].str());
+        const int i = std::stoi(parts[2].str());
+        EXPECT_EQ(next[t], i) << message;
+        next[t] = i + 1;
+        EXPECT_EQ(filler(t, i), parts[3].str());
+    }
+    EXPECT_EQ(std::vector<int>(threads, perThread), next);
+}
+
+TEST_F(UnitLogStream, LinesFromManyThreadsNeverInterleave)
+{
+    LogStream log(dir);
+    auto filler = [](int t, int) { return std::string(64, char('a' + t)); };
+    LogFromThreads(log, 8, 500, filler);
+    ExpectEveryThreadsLinesInOrder(Read("zoTolvex.log"), 8, 500, filler);
+}
+
+TEST_F(UnitLogStream, FourThreadsLoggingAcrossARotationLeaveEveryLineWholeAndInOrder)
+{
+    // Lines of changing length, so that the rotation may fall anywhere in a line; about 1.5 MiB in
+    // all, so the file rotates once while the threads write and no line leaves both files (a
+    // second rotation would drop the first generation, with whatever one thread wrote there).
+    LogStream log(dir);
+    auto filler = [](int t, int i) { return std::string(40 + (i * 37) % 300, char('a' + t)); };
+    LogFromThreads(log, 4, 1700, filler);
 
     const std::string old = Read("zoTolvex.log.old");
     const std::string current = Read("zoTolvex.log");
@@ -209,24 +213,6 @@ TEST_F(UnitLogStream, FourThreadsLoggingAcrossARotationLeaveEveryLineWholeAndInO
     EXPECT_LT(old.size(), 1048576u + 400u);
     ASSERT_EQ('\n', old.back());
     EXPECT_EQ(0u, current.find("[ "));
-
     // Read across both files, each thread's lines follow one another with none missing.
-    std::istringstream lines(old + current);
-    std::string line;
-    std::vector<int> next(threads, 0);
-    const std::regex body(R"(thread (\d) line (\d+) ([a-d]+))");
-    while (std::getline(lines, line))
-    {
-        std::smatch match;
-        ASSERT_TRUE(std::regex_match(line, match, kLine)) << line;
-        const std::string text = match[2].str();
-        std::smatch parts;
-        ASSERT_TRUE(std::regex_match(text, parts, body)) << text;
-        const int t = std::stoi(parts[1].str());
-        const int i = std::stoi(parts[2].str());
-        EXPECT_EQ(next[t], i) << text;
-        next[t] = i + 1;
-        EXPECT_EQ(filler(t, i), parts[3].str());
-    }
-    EXPECT_EQ(std::vector<int>(threads, perThread), next);
+    ExpectEveryThreadsLinesInOrder(old + current, 4, 1700, filler);
 }

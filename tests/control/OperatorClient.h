@@ -41,6 +41,25 @@ inline bool FillTo(int descriptor, std::string& received, std::size_t count,
     return true;
 }
 
+/// A listening TCP socket on address:port (a free port for 0), with address reuse; -1 when it
+/// cannot bind or listen.
+inline int ListenOn(const std::string& address, uint16_t port, int backlog)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int on = 1;
+    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(port);
+    ::inet_pton(AF_INET, address.c_str(), &local.sin_addr);
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 || ::listen(listener, backlog) != 0)
+    {
+        ::close(listener);
+        return -1;
+    }
+    return listener;
+}
+
 /// One operator connection to the control server at 127.0.0.1:port.
 class OperatorClient
 {
@@ -185,15 +204,8 @@ public:
     /// Listens on address at a free port (or at port when it is not 0).
     explicit FakeCamera(const std::string& address = "127.0.0.1", uint16_t port = 0)
     {
-        listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        const int on = 1;
-        ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        listener = ListenOn(address, port, 16);
         sockaddr_in local{};
-        local.sin_family = AF_INET;
-        local.sin_port = htons(port);
-        ::inet_pton(AF_INET, address.c_str(), &local.sin_addr);
-        ::bind(listener, reinterpret_cast<sockaddr*>(&local), sizeof local);
-        ::listen(listener, 16);
         socklen_t length = sizeof local;
         ::getsockname(listener, reinterpret_cast<sockaddr*>(&local), &length);
         portNumber = ntohs(local.sin_port);

@@ -68,15 +68,8 @@ class GarbageServer
 public:
     GarbageServer(const std::string& address, uint16_t port)
     {
-        listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        const int on = 1;
-        ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        local.sin_port = htons(port);
-        ::inet_pton(AF_INET, address.c_str(), &local.sin_addr);
-        listening = ::bind(listener, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
-                    ::listen(listener, 4) == 0;
+        listener = ListenOn(address, port, 4);
+        listening = listener >= 0;
         worker = std::thread([this] { Run(); });
     }
     ~GarbageServer()
